@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Evaluator.h"
+
+/// Tree relations: children and parents found by key arithmetic, the child and expansion lists,
+/// and negamax back-up of ratings through every parent the keys reach.
+class Relator : public Evaluator {
+public:
+    Relator(CellPrimes* primes, NodeTable* table) : Evaluator(primes, table) {}
+
+    bool isOpenCandidate(CellIndex cell) const { return board[cell] == Candidate; }
+    static bool isOnRingThree(CellIndex cell);
+    /// Eligible at the position on the board: a candidate, or a free ring cell for the
+    /// first player's second stone under the opening rule.
+    bool isEligible(CellIndex cell) const {
+        if (openingRule == 1 && plyCount == 2) {
+            return board[cell] <= Candidate && isOnRingThree(cell);
+        }
+        return isOpenCandidate(cell);
+    }
+
+    Node* findChild(const Node* node, CellIndex cell) {
+        return nodeTable->find(node->hashcodeMoved,
+                               node->hashcodeToMove * keyTable->primeFor(cell), // wraps
+                               static_cast<uint8_t>(node->age + 1));
+    }
+    void listChildren();
+    void listExpandCells();
+    Node* findParent(const Node* node, CellIndex cell);
+    bool recomputeFromChildren(Node* parent, uint32_t added, bool changed);
+    void propagateUp(uint32_t added);
+
+    int32_t childCount = 0;
+    Node* childNodes[CellCount - 1];
+    uint8_t childCells[CellCount - 1];
+    int32_t expandCount = 0;
+    uint8_t expandCells[CellCount];
+
+protected:
+    void propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine);
+};

@@ -1,0 +1,153 @@
+#include "Simplynumbers.h"
+
+#include <cstdlib>
+#include <new>
+
+uint32_t CellPrimes::assignPrime(CellIndex cell) {
+    uint32_t candidate;
+    if (primes[0] == 0) {
+        candidate = 2;
+    } else {
+        candidate = primes[lastIndex];
+        ++lastIndex;
+        bool divisible = true;
+        while (divisible) {
+            ++candidate;
+            divisible = false;
+            for (int32_t i = 0; i < lastIndex; ++i) {
+                if (candidate % primes[i] == 0) {
+                    divisible = true;
+                    break;
+                }
+            }
+        }
+    }
+    primes[lastIndex] = candidate;
+    cellPrime[cell] = candidate;
+    return candidate;
+}
+
+namespace {
+// Overflow Nodes come from zeroed chunks so that a chain append costs no allocator call.
+constexpr std::size_t ChunkNodes = 16384;
+
+Node* zeroedNodes(std::size_t n) {
+    // calloc hands out zero pages untouched: a block costs memory only once it is written.
+    void* p = std::calloc(n, sizeof(Node));
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return static_cast<Node*>(p);
+}
+} // namespace
+
+NodeTable::NodeTable(Logger& log) : logger(log) {
+    void* p = std::calloc(BucketCount, sizeof(Node*));
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    buckets = static_cast<Node**>(p);
+}
+
+NodeTable::~NodeTable() {
+    for (uint32_t b = 0; b < BucketCount; ++b) {
+        std::free(buckets[b]);
+    }
+    std::free(buckets);
+    for (Node* c : chunks) {
+        std::free(c);
+    }
+}
+
+Node* NodeTable::newOverflowNode() {
+    if (chunkNext == chunkEnd) {
+        chunks.reserve(chunks.size() + 1);
+        Node* c = zeroedNodes(ChunkNodes);
+        chunks.push_back(c);
+        allocatedBytes += ChunkNodes * sizeof(Node);
+        chunkNext = c;
+        chunkEnd = c + ChunkNodes;
+    }
+    return chunkNext++;
+}
+
+NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved,
+                                         uint8_t age) {
+    const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
+    Node* blk = buckets[bucket];
+    if (blk == nullptr) {
+        blk = zeroedNodes(BlockSize);
+        buckets[bucket] = blk;
+        allocatedBytes += BlockSize * sizeof(Node);
+    }
+    Node* cur = blk + slotOf(hashcodeMoved);
+    bool ageCollision = false;
+    bool otherKey = false;
+    while (cur->hashcodeToMove != 0) {
+        if (cur->hashcodeToMove == hashcodeToMove && cur->hashcodeMoved == hashcodeMoved) {
+            if (cur->age == age) {
+                logger.countHit();
+                return {cur, false};
+            }
+            ageCollision = true;
+            logger.setMessage("age collision");
+        } else {
+            otherKey = true;
+        }
+        if (cur->next == nullptr) {
+            Node* fresh = newOverflowNode();
+            cur->next = fresh;
+            cur = fresh;
+            break;
+        }
+        cur = cur->next;
+    }
+    cur->hashcodeToMove = hashcodeToMove;
+    cur->hashcodeMoved = hashcodeMoved;
+    cur->age = age;
+    ++nodesInUse;
+    if (ageCollision) {
+        logger.countAgeCollision();
+    } else if (otherKey) {
+        logger.countChainMiss();
+    } else {
+        logger.countBucketMiss();
+    }
+    return {cur, true};
+}
+
+Node* NodeTable::find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
+    if (hashcodeToMove == 0 || hashcodeMoved == 0) {
+        logger.setMessage("zero hashcode");
+    }
+    bool ageCollision = false;
+    bool otherKey = false;
+    const Node* blk = buckets[bucketOf(hashcodeToMove, hashcodeMoved)];
+    if (blk != nullptr) {
+        Node* cur = const_cast<Node*>(blk) + slotOf(hashcodeMoved);
+        // A free head slot holds no key and so counts as another key.
+        if (cur->hashcodeToMove == 0) {
+            otherKey = true;
+        } else {
+            for (; cur != nullptr; cur = cur->next) {
+                if (cur->hashcodeToMove == hashcodeToMove && cur->hashcodeMoved == hashcodeMoved) {
+                    if (cur->age == age) {
+                        logger.countHit();
+                        return cur;
+                    }
+                    ageCollision = true;
+                } else {
+                    otherKey = true;
+                }
+            }
+        }
+    }
+    if (ageCollision) {
+        logger.countAgeCollision();
+    } else if (otherKey) {
+        logger.countChainMiss();
+    } else {
+        logger.countBucketMiss();
+    }
+    return nullptr;
+}

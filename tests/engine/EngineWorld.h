@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Gameboard.h"
+#include <gtest/gtest.h>
+
+// The tables an engine lives on, built in the order the program builds them.
+struct World {
+    Logger log;
+    CellPrimes primes;
+    NodeTable table{log};
+};
+
+inline CellIndex cellAt(int row, int column) {
+    return static_cast<CellIndex>(row * BoardSide + column);
+}
+
+// Checks the position invariants from scratch: stones are the plies' moves with their colours,
+// candidates are exactly the live marks, and each asymmetry counter is 0 exactly when the
+// stones are symmetric under its mapping.
+inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
+    uint8_t expect[CellCount] = {};
+    for (int i = 0; i < e.plyCount; ++i) {
+        const PlyState& p = e.plyAt(i);
+        for (int k = 0; k < p.markedCount; ++k) {
+            expect[p.marked[k]] = Candidate;
+        }
+        expect[p.move] = (i % 2 == 0) ? Cross : Nought;
+    }
+    // A later stone on a marked cell hides the mark; a later mark never covers a stone.
+    for (int i = 0; i < e.plyCount; ++i) {
+        const PlyState& p = e.plyAt(i);
+        expect[p.move] = (i % 2 == 0) ? Cross : Nought;
+    }
+    for (int c = 0; c < CellCount; ++c) {
+        if (e.board[c] != expect[c]) {
+            return ::testing::AssertionFailure()
+                   << "cell " << c << " holds " << int(e.board[c]) << ", expected "
+                   << int(expect[c]);
+        }
+    }
+    if (e.plyCount == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    for (int k = 0; k < SymmetryCount; ++k) {
+        bool symmetric = true;
+        for (int c = 0; c < CellCount && symmetric; ++c) {
+            const int r = c / 15, col = c % 15;
+            int image = 0;
+            switch (k) {
+            case MirrorColumns: image = r * 15 + 14 - col; break;
+            case MirrorRows: image = (14 - r) * 15 + col; break;
+            case HalfTurn: image = (14 - r) * 15 + 14 - col; break;
+            case MirrorMainDiagonal: image = col * 15 + r; break;
+            default: image = (14 - col) * 15 + 14 - r; break;
+            }
+            const bool stone = (e.board[c] & 12) != 0;
+            if (stone && e.board[image] != e.board[c]) {
+                symmetric = false;
+            }
+        }
+        if (symmetric != (e.topPly().asymmetry[k] == 0)) {
+            return ::testing::AssertionFailure()
+                   << "symmetry " << k << " counter " << e.topPly().asymmetry[k]
+                   << " but symmetric=" << symmetric;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
