@@ -69,3 +69,29 @@ inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
     }
     return ::testing::AssertionSuccess();
 }
+
+// A ready engine on its own tables, as the game window builds it.
+struct EngineRig {
+    explicit EngineRig(uint32_t rule = 0) {
+        engine = std::make_unique<Gameboard>(&w.primes, &w.table, rule, &spare, &transposed,
+                                             &flipRows, &flipColumns);
+        engine->logger = &w.log;
+    }
+    Gameboard& operator*() { return *engine; }
+    Gameboard* operator->() { return engine.get(); }
+
+    World w;
+    OrientationFlag flipColumns{0}, flipRows{0}, transposed{0}, spare{0};
+    std::unique_ptr<Gameboard> engine;
+};
+
+// Plays the cell at the top position, creating its Node if the search has not (tests only).
+inline Node* forceMove(Gameboard& g, World& w, CellIndex cell) {
+    const Node* top = g.topNode();
+    Node* child = w.table
+                      .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
+                                    static_cast<uint8_t>(top->age + 1))
+                      .node;
+    g.pushMove(cell, child);
+    return child;
+}
