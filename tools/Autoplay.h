@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Gameboard.h"
+
+// An engine on its own tables, built in the order the game window builds them.
+struct EngineSet {
+    explicit EngineSet(uint32_t rule)
+        : table(log), engine(std::make_unique<Gameboard>(&primes, &table, rule, &spare, &transposed,
+                                                         &flipRows, &flipColumns)) {
+        engine->logger = &log;
+    }
+
+    Logger log;
+    CellPrimes primes;
+    NodeTable table;
+    OrientationFlag flipColumns{0}, flipRows{0}, transposed{0}, spare{0};
+    std::unique_ptr<Gameboard> engine;
+};
+
+// The computer answers once the position holds the budget, or at once when the game there is
+// nearly decided or has a single move.
+inline bool readyToMove(const Gameboard& g, uint32_t budget) {
+    const Node* top = g.topNode();
+    return top->count >= budget || top->rating < -20000 || top->rating > 20000 ||
+           top->candidateCount == 1;
+}
+
+// Grows under the game position until the computer may move; stops early where growth
+// cannot go on (a decided position, or a subtree that no longer grows).
+inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
+    uint32_t lastCount = g.topNode()->count;
+    int stalled = 0;
+    while (!readyToMove(g, budget)) {
+        const int r = g.topNode()->rating;
+        if (r <= -32300 || r >= 32300) {
+            return;
+        }
+        g.growStep();
+        const uint32_t now = g.topNode()->count;
+        stalled = now == lastCount ? stalled + 1 : 0;
+        lastCount = now;
+        if (stalled > 1000) {
+            return;
+        }
+    }
+}
