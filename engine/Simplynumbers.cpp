@@ -30,16 +30,21 @@ uint32_t CellPrimes::assignPrime(CellIndex cell) {
 namespace {
 // Overflow Nodes come from zeroed chunks so that a chain append costs no allocator call.
 constexpr std::size_t ChunkNodes = 16384;
+} // namespace
 
-Node* zeroedNodes(std::size_t n) {
-    // calloc hands out zero pages untouched: a block costs memory only once it is written.
+Node* NodeTable::allocateNodes(std::size_t n) {
+    const uint64_t bytes = n * sizeof(Node);
+    if (allocatedBytes + bytes > allocationLimit) {
+        throw std::bad_alloc();
+    }
+    // calloc hands out zeroed memory; fresh pages cost nothing until they are written.
     void* p = std::calloc(n, sizeof(Node));
     if (p == nullptr) {
         throw std::bad_alloc();
     }
+    allocatedBytes += bytes;
     return static_cast<Node*>(p);
 }
-} // namespace
 
 NodeTable::NodeTable(Logger& log) : logger(log) {
     void* p = std::calloc(BucketCount, sizeof(Node*));
@@ -62,9 +67,8 @@ NodeTable::~NodeTable() {
 Node* NodeTable::newOverflowNode() {
     if (chunkNext == chunkEnd) {
         chunks.reserve(chunks.size() + 1);
-        Node* c = zeroedNodes(ChunkNodes);
+        Node* c = allocateNodes(ChunkNodes);
         chunks.push_back(c);
-        allocatedBytes += ChunkNodes * sizeof(Node);
         chunkNext = c;
         chunkEnd = c + ChunkNodes;
     }
@@ -76,9 +80,8 @@ NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashc
     const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
     Node* blk = buckets[bucket];
     if (blk == nullptr) {
-        blk = zeroedNodes(BlockSize);
+        blk = allocateNodes(BlockSize);
         buckets[bucket] = blk;
-        allocatedBytes += BlockSize * sizeof(Node);
     }
     Node* cur = blk + slotOf(hashcodeMoved);
     bool ageCollision = false;

@@ -84,11 +84,15 @@ public:
     /// Bytes taken by blocks and overflow chunks.
     uint64_t bytesAllocated() const { return allocatedBytes; }
     Node* block(uint32_t bucket) const { return buckets[bucket]; }
+    /// Caps the memory the table may take; past it, creating a Node throws std::bad_alloc as a
+    /// failed allocation would.
+    void setAllocationLimit(uint64_t bytes) { allocationLimit = bytes; }
 
     Logger& logger;
 
 private:
     Node* newOverflowNode();
+    Node* allocateNodes(std::size_t n);
 
     Node** buckets;
     std::vector<Node*> chunks; ///< overflow arenas, freed with the table
@@ -96,6 +100,7 @@ private:
     Node* chunkEnd = nullptr;
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
+    uint64_t allocationLimit = UINT64_MAX;
 };
 
 /// Positive weight of a rating for the child score of the tree growth; never falls as r rises.

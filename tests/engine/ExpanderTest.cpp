@@ -18,12 +18,12 @@ TEST(Expander, RootExpansionAtConstruction) {
     Node* root = g->rootNode();
     EXPECT_EQ(g->maxPlyReached, 1);
     EXPECT_EQ(root->candidateCount, 2);
-    EXPECT_EQ(root->count, 2u);
+    EXPECT_EQ(root->count + 0, 2u);
     EXPECT_EQ(g.w.table.nodeCount(), 3u);
     g->listChildren();
     ASSERT_EQ(g->childCount, 2);
     const int best = std::max<int>(g->childNodes[0]->rating, g->childNodes[1]->rating);
-    EXPECT_EQ(root->rating, Expander::blend(0, best));
+    EXPECT_EQ(root->rating + 0, Expander::blend(0, best));
 }
 
 TEST(Expander, DecidedNodesOnlyCountTheVisit) {
@@ -44,8 +44,8 @@ TEST(Expander, DecidedNodesOnlyCountTheVisit) {
             EXPECT_NE(n->candidateCount, 0) << k.rating;
             EXPECT_EQ(g->maxPlyReached, 2);
         } else {
-            EXPECT_EQ(n->count, 41u) << k.rating;
-            EXPECT_EQ(n->rating, k.rating);
+            EXPECT_EQ(n->count + 0, 41u) << k.rating;
+            EXPECT_EQ(n->rating + 0, k.rating);
             EXPECT_EQ(n->candidateCount, 0);
             EXPECT_EQ(g.w.table.nodeCount(), nodes);
             EXPECT_EQ(g->maxPlyReached, 1);
@@ -70,9 +70,9 @@ TEST(Expander, ExistingChildrenContributeTheirWholeCount) {
     const uint32_t rootCount = root->count;
     g->expand();
     EXPECT_EQ(g.w.table.nodeCount(), nodes);
-    EXPECT_EQ(n->count, sum);
-    EXPECT_EQ(root->count, rootCount) << "nothing created, nothing added";
-    EXPECT_NE(root->rating, 777);
+    EXPECT_EQ(n->count + 0, sum);
+    EXPECT_EQ(root->count + 0, rootCount) << "nothing created, nothing added";
+    EXPECT_NE(root->rating + 0, 777);
 }
 
 TEST(Expander, EmptyExpansionListBlendsWithNoMove) {
@@ -86,9 +86,9 @@ TEST(Expander, EmptyExpansionListBlendsWithNoMove) {
     n->rating = 0;
     n->count = 9;
     g->expand();
-    EXPECT_EQ(n->count, 0u);
+    EXPECT_EQ(n->count + 0, 0u);
     EXPECT_EQ(n->candidateCount, 0);
-    EXPECT_EQ(n->rating, 19559);
+    EXPECT_EQ(n->rating + 0, 19559);
 }
 
 TEST(Expander, FixedRatingsKeepTheirValue) {
@@ -97,8 +97,8 @@ TEST(Expander, FixedRatingsKeepTheirValue) {
     n->rating = -6026;
     n->ratingFixed = 1;
     g->expand();
-    EXPECT_EQ(n->rating, -6026);
-    EXPECT_GT(n->count, 0u);
+    EXPECT_EQ(n->rating + 0, -6026);
+    EXPECT_GT(n->count + 0, 0u);
     EXPECT_GT(n->candidateCount, 0);
 }
 

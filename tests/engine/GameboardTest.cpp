@@ -33,8 +33,8 @@ TEST(Gameboard, ConstructionPlacesTheCentreAndExpandsIt) {
     EXPECT_EQ(g->plyCount, 1);
     EXPECT_EQ(g->board[112], Cross);
     Node* root = g->rootNode();
-    EXPECT_EQ(root->hashcodeToMove, 1u);
-    EXPECT_EQ(root->hashcodeMoved, 1u);
+    EXPECT_EQ(root->hashcodeToMove + 0, 1u);
+    EXPECT_EQ(root->hashcodeMoved + 0, 1u);
     EXPECT_EQ(root->age, 0);
     EXPECT_EQ(root->candidateCount, 2);
     EXPECT_EQ(g->openingRule, 0u);
@@ -151,7 +151,7 @@ TEST(Gameboard, ComputerPlaysTheBestChildLowestCellFirst) {
     g->rootNode()->rating = 3;
     EXPECT_EQ(g->computerMove(), 500);
     EXPECT_EQ(g->topPly().move, 113);
-    EXPECT_EQ(g->rootNode()->rating, -500) << "brought in line with its children first";
+    EXPECT_EQ(g->rootNode()->rating + 0, -500) << "brought in line with its children first";
     g->undoMove();
     g->childNodes[1]->rating = 501;
     EXPECT_EQ(g->computerMove(), 501);
@@ -218,7 +218,7 @@ TEST(Gameboard, RandomPlayKeepsThePositionConsistent) {
                 ASSERT_NE(g->plyAt(i).node, nullptr);
             }
         }
-        EXPECT_EQ(g->rootNode()->count, g.w.table.nodeCount() - 1)
+        EXPECT_EQ(g->rootNode()->count + 0, g.w.table.nodeCount() - 1)
             << "every created Node reaches the root exactly once";
     }
 }

@@ -163,11 +163,11 @@ TEST_F(Position, TranspositionsShareOneNode) {
     // Child keys: (1, p) at age 1, (p, p') at age 2.
     e->rewindToRoot();
     play(a);
-    EXPECT_EQ(e->topNode()->hashcodeToMove, 1u);
-    EXPECT_EQ(e->topNode()->hashcodeMoved, w.primes.knownPrimeFor(a));
+    EXPECT_EQ(e->topNode()->hashcodeToMove + 0, 1u);
+    EXPECT_EQ(e->topNode()->hashcodeMoved + 0, w.primes.knownPrimeFor(a));
     play(b);
-    EXPECT_EQ(e->topNode()->hashcodeToMove, w.primes.knownPrimeFor(a));
-    EXPECT_EQ(e->topNode()->hashcodeMoved, w.primes.knownPrimeFor(b));
+    EXPECT_EQ(e->topNode()->hashcodeToMove + 0, w.primes.knownPrimeFor(a));
+    EXPECT_EQ(e->topNode()->hashcodeMoved + 0, w.primes.knownPrimeFor(b));
 }
 
 TEST_F(Position, ColumnSymmetryOnlyRejectsTheLeftHalf) {

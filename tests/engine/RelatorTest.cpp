@@ -97,15 +97,15 @@ TEST(Relator, RecomputeOnlyAddsWhenNothingChangedBelow) {
     const uint32_t count = root->count;
     root->rating = 4321;
     EXPECT_FALSE(g->recomputeFromChildren(root, 5, false));
-    EXPECT_EQ(root->rating, 4321);
-    EXPECT_EQ(root->count, count + 5);
+    EXPECT_EQ(root->rating + 0, 4321);
+    EXPECT_EQ(root->count + 0, count + 5);
     EXPECT_TRUE(g->recomputeFromChildren(root, 0, false)) << "added 0 always recomputes";
     g->listChildren();
     int best = -32600;
     for (int i = 0; i < g->childCount; ++i) {
         best = std::max<int>(best, g->childNodes[i]->rating);
     }
-    EXPECT_EQ(root->rating, -best);
+    EXPECT_EQ(root->rating + 0, -best);
     EXPECT_FALSE(g->recomputeFromChildren(root, 0, true)) << "already agrees";
 }
 
@@ -132,8 +132,8 @@ TEST(Relator, RatingJumpStatistics) {
         root->rating = static_cast<int16_t>(k.old);
         root->count = k.count;
         EXPECT_TRUE(g->recomputeFromChildren(root, 7, true));
-        EXPECT_EQ(root->rating, k.now);
-        EXPECT_EQ(root->count, k.count + 7);
+        EXPECT_EQ(root->rating + 0, k.now);
+        EXPECT_EQ(root->count + 0, k.count + 7);
         EXPECT_EQ(g.w.log.reached10000, k.r10k) << k.count << " " << k.old << "->" << k.now;
         EXPECT_EQ(g.w.log.reached20000, k.r20k) << k.count << " " << k.old << "->" << k.now;
         EXPECT_EQ(g.w.log.reached10000Large, k.r10kL) << k.count << " " << k.old << "->" << k.now;
@@ -166,11 +166,11 @@ TEST(Relator, PropagationReachesTransposedParents) {
     g->expand();
     const uint32_t created = joint->count;
     ASSERT_GT(created, 0u);
-    EXPECT_EQ(viaA->count, countA + created);
-    EXPECT_EQ(viaB->count, countB + created) << "the transposed parent gets the count too";
-    EXPECT_EQ(g->rootNode()->count, rootCount + created) << "and the root only once";
-    EXPECT_NE(viaA->rating, 1111);
-    EXPECT_NE(viaB->rating, 2222) << "recomputed although it is off the game's line";
+    EXPECT_EQ(viaA->count + 0, countA + created);
+    EXPECT_EQ(viaB->count + 0, countB + created) << "the transposed parent gets the count too";
+    EXPECT_EQ(g->rootNode()->count + 0, rootCount + created) << "and the root only once";
+    EXPECT_NE(viaA->rating + 0, 1111);
+    EXPECT_NE(viaB->rating + 0, 2222) << "recomputed although it is off the game's line";
     EXPECT_EQ(g.w.log.message, nullptr);
 }
 

@@ -1,0 +1,332 @@
+#include "ThinkingLoop.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const StatusAuto = "Please either switch playing mode or just wait..";
+const char* const StatusWait = "Please wait..";
+const char* const StatusYourMove =
+    "Please make your move. Or, you can give it to me, by pressing Move button.";
+const char* const StatusOutOfMemory =
+    "Out of memory: the search has stopped growing; the game goes on with the positions it has.";
+
+void scaled(uint32_t count, uint32_t& value, char& unit) {
+    if (count > 2000000u) {
+        value = count / 1000000u;
+        unit = 'M';
+    } else if (count > 2000u) {
+        value = count / 1000u;
+        unit = 'K';
+    } else {
+        value = count;
+        unit = ' ';
+    }
+}
+
+} // namespace
+
+void captureGamePosition(const Gameboard& g, Snapshot& s) {
+    s.engineReady = true;
+    s.ShownPly = g.plyCount;
+    for (int i = 0; i < g.plyCount; ++i) {
+        const uint8_t cell = g.plyAt(i).move;
+        s.plyMoves[i] = cell;
+        s.plyStones[i] = g.board[cell];
+    }
+    for (int c = 0; c < CellCount; ++c) {
+        s.representative[c] = g.isRepresentative(static_cast<CellIndex>(c));
+    }
+    s.topAge = g.topNode()->age;
+    s.rootCount = g.rootNode()->count;
+    s.maxPlyReached = g.maxPlyReached;
+}
+
+ThinkingLoop::ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper)
+    : h(shared), port(window), sleep(std::move(sleeper)) {
+    if (!sleep) {
+        sleep = [this](int ms) { h.sleepFor(ms); };
+    }
+}
+
+uint32_t ThinkingLoop::moveThreshold(int spin, int32_t autoCountdown, uint32_t lastMoveCount) {
+    // In the computer-only modes a tree already past the budget must grow another 50000 first.
+    const uint32_t v = static_cast<uint32_t>(spin) * 1000u;
+    if (autoCountdown != 0 && lastMoveCount != 0 && v <= lastMoveCount && lastMoveCount < 2 * v) {
+        return lastMoveCount + 50000u;
+    }
+    return v;
+}
+
+double ThinkingLoop::treeSizeFactor(uint32_t t) {
+    if (t <= 16000000u) {
+        return 1.0;
+    }
+    if (t > 32000000u) {
+        return 6.0;
+    }
+    const double w = 6.0 * std::floor(static_cast<double>(t - 16000000u) / 1000.0) / 16000.0;
+    return w < 1.0 ? 1.0 : w;
+}
+
+int64_t ThinkingLoop::rawBudget(int z, double w, int spin) {
+    double e;
+    if (z > -5700 && z < 5700) {
+        e = 6000000.0 / w;
+    } else if (z > -10000 && z < 10000) {
+        e = 1000000.0 / w;
+    } else {
+        e = static_cast<double>(spin) * 1000.0 + 1.0;
+    }
+    return static_cast<int64_t>(e);
+}
+
+void ThinkingLoop::formatCount(char* out, std::size_t size, uint32_t rootCount,
+                               uint32_t topCount) {
+    uint32_t a = 0, b = 0;
+    char ua = ' ', ub = ' ';
+    scaled(rootCount, a, ua);
+    scaled(topCount, b, ub);
+    std::snprintf(out, size, "Childs count: %d%c / %d%c", static_cast<int>(a), ua,
+                  static_cast<int>(b), ub);
+}
+
+void ThinkingLoop::run() {
+    // Below normal: nice 2 for this thread alone (Linux threads carry their own nice value).
+    errno = 0;
+    const int tid = static_cast<int>(syscall(SYS_gettid));
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 2) != 0) {
+        port.showPriorityError();
+    }
+    while (h.StopRequest.load() == 0) {
+        pass();
+    }
+}
+
+// Picks the best child the table already holds, without expanding: the computer's move once
+// memory has run out.
+int32_t ThinkingLoop::moveWithoutGrowing(Gameboard& g) {
+    g.listChildren();
+    int best = -1;
+    for (int i = 0; i < g.childCount; ++i) {
+        if (best < 0 || g.childNodes[i]->rating > g.childNodes[best]->rating) {
+            best = i;
+        }
+    }
+    if (best < 0) {
+        return -32600;
+    }
+    const int32_t rating = g.childNodes[best]->rating;
+    g.pushMove(g.childCells[best], g.childNodes[best]);
+    return rating;
+}
+
+void ThinkingLoop::pass() {
+    grewThisPass = false;
+    Gameboard* g = h.Engine.load();
+    if (g == nullptr) {
+        sleep(100);
+        return;
+    }
+    try {
+        if (port.mode() < 2) {
+            AutoCountdown = 0;
+        } else if (AutoCountdown == 0) {
+            AutoCountdown = 1000;
+        }
+
+        // Snapshot before any request is served.
+        const int spin = port.spinValue();
+        int z = g->topNode()->rating;
+        const int seenByFirst = (g->plyCount % 2 != 0) ? z : -z;
+        const bool balanced = std::abs(seenByFirst - g->rootNode()->rating) < 500;
+        const uint32_t t = g->rootNode()->count;
+        const uint32_t v = moveThreshold(spin, AutoCountdown, LastMoveCount);
+        int64_t budget = rawBudget(z, treeSizeFactor(t), spin);
+        if (budget < v) {
+            budget = v;
+        }
+
+        if (h.RewindRequest.load() != 0) {
+            h.RewindRequest.store(0);
+            g->rewindToRoot();
+        } else if (h.ClickedCell.load() != NoCell) {
+            const int32_t cell = h.ClickedCell.load();
+            if (cell >= 0 && cell < CellCount && g->playClicked(static_cast<CellIndex>(cell))) {
+                const int rating = g->topNode()->rating;
+                h.MoveNotice.store(rating);
+                // A click that made five ends the game: nothing to answer.
+                if (port.mode() == 1 && rating < 32600) {
+                    h.MoveRequest.store(1);
+                }
+            }
+            h.ClickedCell.store(NoCell);
+        } else {
+            bool takeBackTurn = true;
+            if (h.MoveRequest.load() != 0) {
+                const Node* top = g->topNode();
+                const bool waits = AutoCountdown == 0 && !outOfMemory && top->count < v &&
+                                   top->rating >= -20000 && top->rating <= 20000 &&
+                                   top->candidateCount != 1;
+                if (gameOver(*g)) {
+                    h.MoveRequest.store(0); // the game is over: no move, no notice
+                    takeBackTurn = false;
+                } else if (!waits) {
+                    h.MoveRequest.store(0);
+                    int32_t notice;
+                    const int gamePly = g->plyCount;
+                    try {
+                        notice = outOfMemory ? moveWithoutGrowing(*g) : g->computerMove();
+                    } catch (const std::bad_alloc&) {
+                        outOfMemory = true;
+                        while (g->plyCount > gamePly) {
+                            g->undoMove();
+                        }
+                        notice = moveWithoutGrowing(*g);
+                    }
+                    h.MoveNotice.store(notice);
+                    LastMoveCount = g->topNode()->count;
+                    z = g->topNode()->rating;
+                    takeBackTurn = false;
+                }
+            }
+            if (takeBackTurn && h.TakeBackRequest.load() != 0) {
+                h.TakeBackRequest.store(0);
+                if (AutoCountdown > 0) {
+                    if (t > 40000000u) {
+                        AutoCountdown = 0;
+                    } else {
+                        --AutoCountdown;
+                    }
+                    if (AutoCountdown == 0 && port.mode() == 2) {
+                        h.RewindRequest.store(1);
+                        port.setMode(1);
+                    }
+                }
+                if (g->plyCount > 1) {
+                    g->undoMove();
+                }
+                z = g->topNode()->rating;
+            }
+        }
+
+        // Debut back-up: leave positions that are no longer balanced.
+        if (port.mode() == 3 && AutoCountdown > 0 && !balanced) {
+            if (PassCounter % 5 == 0 || PassCounter % 7 == 0) {
+                h.RewindRequest.store(1);
+            } else {
+                h.TakeBackRequest.store(1);
+            }
+            ++PassCounter;
+            return;
+        }
+
+        const bool over = gameOver(*g);
+        const uint32_t here = g->topNode()->count;
+        const int mode = port.mode();
+        if ((mode == 2 || mode == 3) && !over) {
+            const uint32_t k = balanced ? static_cast<uint32_t>(spin) * 1000u : 20000u;
+            if (here >= k) {
+                h.MoveRequest.store(1);
+                return;
+            }
+        }
+
+        const bool grow = port.growChecked();
+        if (static_cast<int64_t>(here) < budget && z > -32300 && z < 32300 && grow &&
+            !outOfMemory) {
+            const int gamePly = g->plyCount;
+            try {
+                g->growStep();
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+                while (g->plyCount > gamePly) {
+                    g->undoMove();
+                }
+            }
+            grewThisPass = true;
+            ++PassCounter;
+        } else {
+            if (AutoCountdown != 0 && grow && !over) {
+                if (balanced || mode == 2) {
+                    h.MoveRequest.store(1);
+                } else {
+                    h.TakeBackRequest.store(1);
+                }
+                return;
+            }
+            sleep(300);
+        }
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true; // the table could not grow; what it holds stays usable
+    }
+
+    if (grewThisPass && PassCounter % 100 != 0) {
+        return;
+    }
+    publish(*g);
+}
+
+void ThinkingLoop::publish(Gameboard& g) {
+    Snapshot s;
+    g.listChildren();
+    int lowest = 1000000000;
+    int highest = 0;
+    for (int i = 0; i < g.childCount; ++i) {
+        const int r = g.childNodes[i]->rating;
+        lowest = r < lowest ? r : lowest;
+        highest = r > highest ? r : highest;
+    }
+    for (int i = 0; i < g.childCount; ++i) {
+        const int r = g.childNodes[i]->rating;
+        s.RatingMap[g.childCells[i]] =
+            static_cast<uint8_t>((r - lowest + 1) * 225 / (highest - lowest + 1) + 30);
+    }
+    captureGamePosition(g, s);
+    const Node* root = g.rootNode();
+    const Node* top = g.topNode();
+    formatCount(s.ChildsText, sizeof s.ChildsText, root->count, top->count);
+    std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating,
+                  top->rating);
+    std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
+    const char* status;
+    if (outOfMemory) {
+        status = StatusOutOfMemory;
+    } else if (AutoCountdown != 0) {
+        status = StatusAuto;
+    } else if (h.RewindRequest.load() != 0 || h.MoveRequest.load() != 0 ||
+               h.TakeBackRequest.load() != 0 || h.ClickedCell.load() != NoCell) {
+        status = StatusWait;
+    } else {
+        status = StatusYourMove;
+    }
+    std::snprintf(s.StatusText, sizeof s.StatusText, "%s", status);
+    if (g.logger != nullptr) {
+        g.logger->logLine(s.LogText, sizeof s.LogText);
+    }
+    s.ShownRating = static_cast<int16_t>(g.plyCount % 2 != 0 ? top->rating : -top->rating);
+    h.publish(s);
+    port.invalidate();
+}
+
+void ThinkingThread::start() {
+    if (!worker.joinable()) {
+        worker = std::thread([this] { loop.run(); });
+    }
+}
+
+void ThinkingThread::stopAndJoin() {
+    h.requestStop();
+    if (worker.joinable()) {
+        worker.join();
+    }
+}

@@ -1,0 +1,358 @@
+#include "ThinkingLoop.h"
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../engine/EngineWorld.h"
+
+namespace {
+
+struct FakeWindow : WindowPort {
+    int mode() override { return modeIndex.load(); }
+    void setMode(int m) override { modeIndex.store(m); }
+    int spinValue() override { return spin.load(); }
+    bool growChecked() override { return grow.load(); }
+    void invalidate() override { ++invalidations; }
+    void showPriorityError() override { ++priorityErrors; }
+
+    std::atomic<int> modeIndex{1};
+    std::atomic<int> spin{175};
+    std::atomic<bool> grow{true};
+    std::atomic<int> invalidations{0};
+    std::atomic<int> priorityErrors{0};
+};
+
+// An engine wired to the handshake's orientation flags, and a loop that records its sleeps.
+class Loop : public ::testing::Test {
+protected:
+    void SetUp() override { build(0); }
+
+    void build(uint32_t rule) {
+        engine.reset();
+        world = std::make_unique<World>();
+        engine = std::make_unique<Gameboard>(&world->primes, &world->table, rule,
+                                             &h.SpareOrientationFlag, &h.Transposed, &h.FlipRows,
+                                             &h.FlipColumns);
+        engine->logger = &world->log;
+        h.Engine.store(engine.get());
+    }
+
+    Gameboard& g() { return *engine; }
+
+    // Runs passes until the predicate holds; fails after the limit.
+    template <class Pred> bool passUntil(Pred done, int limit = 20000) {
+        for (int i = 0; i < limit; ++i) {
+            if (done()) {
+                return true;
+            }
+            loop.pass();
+        }
+        return done();
+    }
+
+    Handshake h;
+    FakeWindow window;
+    std::vector<int> sleeps;
+    ThinkingLoop loop{h, window, [this](int ms) { sleeps.push_back(ms); }};
+    std::unique_ptr<World> world;
+    std::unique_ptr<Gameboard> engine;
+};
+
+} // namespace
+
+TEST_F(Loop, WithoutAnEngineItOnlySleeps) {
+    h.Engine.store(nullptr);
+    h.ClickedCell.store(113);
+    loop.pass();
+    EXPECT_EQ(sleeps, std::vector<int>{100});
+    EXPECT_EQ(h.ClickedCell.load(), 113);
+    EXPECT_FALSE(h.snapshot().engineReady);
+    EXPECT_EQ(window.invalidations.load(), 0);
+}
+
+TEST_F(Loop, ClickIsPlayedAndAnsweredAtTheBudget) {
+    window.spin.store(1);
+    window.grow.store(false);
+    h.ClickedCell.store(113);
+    loop.pass();
+    window.grow.store(true);
+    EXPECT_EQ(g().plyCount, 2);
+    EXPECT_EQ(h.ClickedCell.load(), NoCell);
+    EXPECT_EQ(h.MoveNotice.load(), g().topNode()->rating + 0);
+    EXPECT_EQ(h.MoveRequest.load(), 1);
+    h.MoveNotice.store(0);
+    uint32_t countBeforeMove = 0;
+    ASSERT_TRUE(passUntil([&] {
+        if (g().plyCount == 2) {
+            countBeforeMove = g().topNode()->count;
+        }
+        return g().plyCount == 3;
+    }));
+    EXPECT_GE(countBeforeMove, 1000u);
+    EXPECT_LT(countBeforeMove, 1300u) << "answered as soon as the budget was reached";
+    EXPECT_EQ(h.MoveRequest.load(), 0);
+    EXPECT_NE(h.MoveNotice.load(), 0);
+    EXPECT_LE(loop.LastMoveCount, g().topNode()->count + 0) << "the same pass grew on";
+}
+
+TEST_F(Loop, RefusedClickIsDropped) {
+    h.ClickedCell.store(0);
+    loop.pass();
+    EXPECT_EQ(h.ClickedCell.load(), NoCell);
+    EXPECT_EQ(h.MoveNotice.load(), 0);
+    EXPECT_EQ(h.MoveRequest.load(), 0);
+    EXPECT_EQ(g().plyCount, 1);
+    h.ClickedCell.store(-7); // garbage never reaches the engine
+    loop.pass();
+    EXPECT_EQ(h.ClickedCell.load(), NoCell);
+    EXPECT_EQ(g().plyCount, 1);
+}
+
+TEST_F(Loop, ComputerWaitsForTheBudgetUnlessTheGameIsNearlyDecided) {
+    struct Case {
+        int rating;
+        bool movesAtOnce;
+    };
+    for (const Case& k : {Case{20000, false}, Case{-20000, false}, Case{20001, true},
+                          Case{-20001, true}}) {
+        build(0);
+        g().rootNode()->rating = static_cast<int16_t>(k.rating);
+        h.MoveRequest.store(1);
+        loop.pass();
+        EXPECT_EQ(g().plyCount, k.movesAtOnce ? 2 : 1) << k.rating;
+        h.MoveRequest.store(0);
+    }
+}
+
+TEST_F(Loop, SingleMoveIsPlayedAtOnce) {
+    ASSERT_EQ(g().rootNode()->count + 0, 2u);
+    g().rootNode()->candidateCount = 1;
+    h.MoveRequest.store(1);
+    loop.pass();
+    EXPECT_EQ(g().plyCount, 2);
+}
+
+TEST_F(Loop, MoveThresholdRisesOnlyInTheComputerModes) {
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 1000, 175000), 225000u);
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 1000, 349999), 399999u);
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 1000, 350000), 175000u);
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 1000, 174999), 175000u);
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 0, 175000), 175000u) << "modes 0 and 1";
+    EXPECT_EQ(ThinkingLoop::moveThreshold(175, 1000, 0), 175000u);
+}
+
+TEST_F(Loop, GrowthBudgetShrinksWithTheTree) {
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(16000000), 1.0);
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(16001000), 1.0) << "below 1 counts as 1";
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(24000000), 3.0);
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(32000000), 6.0);
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(32000001), 6.0);
+    EXPECT_EQ(ThinkingLoop::treeSizeFactor(4000000000u), 6.0);
+    struct Case {
+        int rating;
+        int64_t budget;
+    };
+    for (const Case& k : {Case{5699, 3000000}, Case{-5699, 3000000}, Case{5700, 500000},
+                          Case{9999, 500000}, Case{-9999, 500000}, Case{10000, 175001},
+                          Case{-32600, 175001}}) {
+        EXPECT_EQ(ThinkingLoop::rawBudget(k.rating, 2.0, 175), k.budget) << k.rating;
+    }
+}
+
+TEST_F(Loop, ComputerModePlaysBothSides) {
+    window.modeIndex.store(2);
+    window.spin.store(1);
+    ASSERT_TRUE(passUntil([&] { return g().plyCount >= 5; }));
+    EXPECT_EQ(loop.AutoCountdown, 1000);
+    const Snapshot s = h.snapshot();
+    EXPECT_STREQ(s.StatusText, "Please either switch playing mode or just wait..");
+}
+
+TEST_F(Loop, TakeBackCountdownRewindsAndHandsTheGameBack) {
+    window.modeIndex.store(2);
+    window.spin.store(1);
+    ASSERT_TRUE(passUntil([&] { return g().plyCount >= 3; }));
+    h.MoveRequest.store(0);
+    loop.AutoCountdown = 1;
+    h.TakeBackRequest.store(1);
+    const int plies = g().plyCount;
+    loop.pass();
+    EXPECT_EQ(loop.AutoCountdown, 0);
+    EXPECT_EQ(window.modeIndex.load(), 1);
+    EXPECT_EQ(h.RewindRequest.load(), 1);
+    EXPECT_EQ(g().plyCount, plies - 1);
+    loop.pass();
+    EXPECT_EQ(g().plyCount, 1);
+    EXPECT_EQ(h.RewindRequest.load(), 0);
+}
+
+TEST_F(Loop, DebutsBackUpFromUnbalancedPositions) {
+    window.modeIndex.store(3);
+    h.ClickedCell.store(113);
+    loop.pass();
+    g().topNode()->rating = 3000; // far from the first position's rating
+    struct Case {
+        int passCounter;
+        bool rewind;
+    };
+    for (const Case& k : {Case{35, true}, Case{36, false}, Case{10, true}, Case{14, true},
+                          Case{1, false}}) {
+        h.RewindRequest.store(0);
+        h.TakeBackRequest.store(0);
+        h.MoveRequest.store(0);
+        loop.PassCounter = k.passCounter;
+        loop.AutoCountdown = 1000;
+        loop.pass();
+        EXPECT_EQ(h.RewindRequest.load(), k.rewind ? 1 : 0) << k.passCounter;
+        EXPECT_EQ(h.TakeBackRequest.load(), k.rewind ? 0 : 1) << k.passCounter;
+        EXPECT_EQ(loop.PassCounter, k.passCounter + 1);
+    }
+}
+
+TEST_F(Loop, PublishesShadesTextsAndTheGamePosition) {
+    window.modeIndex.store(0);
+    h.ClickedCell.store(113);
+    loop.pass();
+    loop.pass();
+    window.grow.store(false); // idle passes publish every time
+    g().listChildren();
+    ASSERT_GE(g().childCount, 3);
+    const int ratings[] = {-50, -20, -10};
+    for (int i = 0; i < g().childCount; ++i) {
+        g().childNodes[i]->rating = static_cast<int16_t>(ratings[i < 3 ? i : 2]);
+    }
+    loop.pass();
+    const Snapshot s = h.snapshot();
+    EXPECT_EQ(s.RatingMap[g().childCells[0]], 34);
+    EXPECT_EQ(s.RatingMap[g().childCells[1]], 166);
+    EXPECT_EQ(s.RatingMap[g().childCells[2]], 210);
+    EXPECT_EQ(s.RatingMap[112], 0);
+    EXPECT_EQ(s.ShownPly, 2);
+    EXPECT_EQ(s.plyMoves[1], 113);
+    EXPECT_EQ(s.plyStones[1], Nought);
+    EXPECT_EQ(s.topAge, 1);
+    EXPECT_EQ(s.ShownRating, static_cast<int16_t>(-g().topNode()->rating));
+    EXPECT_EQ(std::string(s.RatingText), "Rating: " + std::to_string(g().rootNode()->rating) +
+                                             " / " + std::to_string(g().topNode()->rating));
+    EXPECT_EQ(std::string(s.LengthText), "Max path length: " + std::to_string(g().maxPlyReached));
+    EXPECT_STREQ(s.LogText, "0/0/0/0");
+    EXPECT_STREQ(s.StatusText,
+                 "Please make your move. Or, you can give it to me, by pressing Move button.");
+    for (int c = 0; c < CellCount; ++c) {
+        EXPECT_EQ(s.representative[c], g().isRepresentative(static_cast<CellIndex>(c)));
+    }
+    EXPECT_GT(window.invalidations.load(), 0);
+    EXPECT_EQ(sleeps.back(), 300);
+}
+
+TEST_F(Loop, StatusAsksToWaitWhileARequestIsPending) {
+    window.grow.store(false);
+    window.spin.store(1000);
+    h.ClickedCell.store(113);
+    loop.pass(); // played; the answer is requested and waits for the budget
+    EXPECT_STREQ(h.snapshot().StatusText, "Please wait..");
+}
+
+TEST_F(Loop, CountsAreScaledToKAndM) {
+    char text[200];
+    ThinkingLoop::formatCount(text, sizeof text, 2000, 2001);
+    EXPECT_STREQ(text, "Childs count: 2000  / 2K");
+    ThinkingLoop::formatCount(text, sizeof text, 2000001, 2000000);
+    EXPECT_STREQ(text, "Childs count: 2M / 2000K");
+    ThinkingLoop::formatCount(text, sizeof text, 0, 4294967295u);
+    EXPECT_STREQ(text, "Childs count: 0  / 4294M");
+}
+
+TEST_F(Loop, PublishesOnlyEveryHundredthGrowthStep) {
+    loop.PassCounter = 1;
+    for (int i = 0; i < 98; ++i) {
+        loop.pass();
+    }
+    EXPECT_EQ(window.invalidations.load(), 0);
+    loop.pass();
+    EXPECT_EQ(loop.PassCounter, 100);
+    EXPECT_EQ(window.invalidations.load(), 1);
+}
+
+TEST_F(Loop, FinishedGameSettlesIntoIdlePasses) {
+    window.modeIndex.store(2);
+    window.spin.store(1);
+    ASSERT_TRUE(passUntil([&] { return g().plyCount >= 3; }));
+    g().topNode()->rating = 32600; // the side that just moved has five
+    h.MoveRequest.store(1);
+    h.MoveNotice.store(0);
+    const int plies = g().plyCount;
+    for (int i = 0; i < 5; ++i) {
+        sleeps.clear();
+        loop.pass();
+        EXPECT_EQ(sleeps, std::vector<int>{300});
+    }
+    EXPECT_EQ(g().plyCount, plies);
+    EXPECT_EQ(h.MoveRequest.load(), 0);
+    EXPECT_EQ(h.MoveNotice.load(), 0) << "nothing to announce again";
+}
+
+TEST_F(Loop, WinningClickIsNotAnswered) {
+    g().listChildren();
+    g().childNodes[0]->rating = 32600;
+    h.ClickedCell.store(g().childCells[0]);
+    loop.pass();
+    EXPECT_EQ(h.MoveNotice.load(), 32600);
+    EXPECT_EQ(h.MoveRequest.load(), 0);
+}
+
+TEST_F(Loop, OutOfMemoryStopsGrowthAndKeepsTheGamePlayable) {
+    window.spin.store(1000);
+    world->table.setAllocationLimit(world->table.bytesAllocated() + 40 * 331 * sizeof(Node));
+    h.ClickedCell.store(113);
+    loop.pass();
+    ASSERT_TRUE(passUntil([&] { return loop.outOfMemory; }, 100000));
+    EXPECT_EQ(g().plyCount, 2);
+    EXPECT_TRUE(positionConsistent(g()));
+    ASSERT_TRUE(passUntil([&] { return g().plyCount == 3; }, 10)) << "moves without waiting";
+    window.grow.store(false);
+    loop.pass();
+    EXPECT_NE(std::string(h.snapshot().StatusText).find("Out of memory"), std::string::npos);
+    h.ClickedCell.store(255);
+    for (int i = 0; i < 50; ++i) {
+        loop.pass();
+    }
+}
+
+TEST(LoopThread, StopsPromptlyAndJoinsWhileRequestsArrive) {
+    World w;
+    Handshake h;
+    FakeWindow window;
+    window.spin.store(5);
+    ThinkingThread thread(h, window);
+    thread.start();
+    Gameboard engine(&w.primes, &w.table, 0, &h.SpareOrientationFlag, &h.Transposed, &h.FlipRows,
+                     &h.FlipColumns);
+    engine.logger = &w.log;
+    h.Engine.store(&engine);
+    // Another thread plays the window: requests, mode changes and snapshot reads.
+    std::thread hammer([&] {
+        for (int i = 0; i < 400; ++i) {
+            switch (i % 7) {
+            case 0: h.ClickedCell.store(static_cast<int32_t>(i % CellCount)); break;
+            case 1: h.MoveRequest.store(1); break;
+            case 2: h.TakeBackRequest.store(1); break;
+            case 3: window.modeIndex.store(i % 4); break;
+            case 4: h.RewindRequest.store(1); break;
+            default: break;
+            }
+            const Snapshot s = h.snapshot();
+            EXPECT_GE(s.ShownPly, 0);
+            EXPECT_LE(s.ShownPly, CellCount);
+            (void)h.FlipColumns.load();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    hammer.join();
+    thread.stopAndJoin();
+    EXPECT_FALSE(thread.running());
+    EXPECT_TRUE(positionConsistent(engine));
+    EXPECT_TRUE(h.snapshot().engineReady);
+}
