@@ -163,6 +163,7 @@ void ThinkingLoop::pass() {
             const int32_t cell = h.ClickedCell.load();
             if (cell >= 0 && cell < CellCount && g->playClicked(static_cast<CellIndex>(cell))) {
                 const int rating = g->topNode()->rating;
+                h.NoticePly.store(g->plyCount);
                 h.MoveNotice.store(rating);
                 // A click that made five ends the game: nothing to answer.
                 if (port.mode() == 1 && rating < 32600) {
@@ -193,6 +194,7 @@ void ThinkingLoop::pass() {
                         }
                         notice = moveWithoutGrowing(*g);
                     }
+                    h.NoticePly.store(g->plyCount);
                     h.MoveNotice.store(notice);
                     LastMoveCount = g->topNode()->count;
                     z = g->topNode()->rating;

@@ -41,6 +41,7 @@ struct Handshake {
     std::atomic<uint8_t> TakeBackRequest{0};
     std::atomic<uint8_t> MoveRequest{0};
     std::atomic<int32_t> MoveNotice{0};
+    std::atomic<int32_t> NoticePly{0}; ///< the ply count right after the noticed move
     std::atomic<int32_t> ClickedCell{NoCell};
     OrientationFlag FlipColumns{0};
     OrientationFlag FlipRows{0};

@@ -1,0 +1,86 @@
+#include "Debug.h"
+
+#include <QMessageBox>
+#include <cstdio>
+#include <cstring>
+
+#include "Korvaltmain.h"
+
+TDebugForm::TDebugForm(TMainForm* mainForm, QWidget* parent) : QWidget(parent), form(mainForm) {
+    setWindowTitle("DebugForm");
+    move(4, 1);
+    resize(1022, 726);
+    QFont font("MS Sans Serif");
+    font.setPixelSize(11);
+    setFont(font);
+
+    Label1 = new QLabel("Nodes to expand:", this);
+    QFont f19 = font;
+    f19.setPixelSize(19);
+    Label1->setFont(f19);
+    Label1->move(16, 16);
+    Label1->adjustSize();
+    CSpinEdit1 = new QSpinBox(this);
+    CSpinEdit1->setGeometry(176, 16, 121, 22);
+    CSpinEdit1->setRange(1, 100000);
+    CSpinEdit1->setSingleStep(2000);
+    CSpinEdit1->setValue(2000);
+    Build = new QPushButton("Expand", this);
+    Build->setGeometry(312, 16, 75, 25);
+    Label2 = new QLabel("Max depth:", this);
+    QFont f24 = font;
+    f24.setPixelSize(24);
+    Label2->setFont(f24);
+    Label2->move(432, 8);
+    Label2->adjustSize();
+    CSpinEdit2 = new QSpinBox(this);
+    CSpinEdit2->setGeometry(560, 16, 121, 22);
+    CSpinEdit2->setRange(1, 100000);
+    CSpinEdit2->setValue(4);
+    Visualise = new QPushButton("Visualise", this);
+    Visualise->setGeometry(696, 16, 75, 25);
+    CheckBoxLM = new QCheckBox("Start from Last Move", this);
+    CheckBoxLM->setGeometry(784, 24, 129, 17);
+    CheckBoxLM->setChecked(true);
+    ButtonClean = new QPushButton("Clean", this);
+    ButtonClean->setGeometry(928, 16, 75, 25);
+    Check = new QPushButton("Check", this);
+    Check->setGeometry(1016, 16, 75, 25);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setGeometry(8, 48, 409, 649);
+    TreeView1 = new QTreeWidget(this);
+    TreeView1->setGeometry(428, 48, 689, 649);
+    TreeView1->setIndentation(19);
+    TreeView1->setHeaderHidden(true);
+
+    connect(Build, &QPushButton::clicked, this, &TDebugForm::BuildClick);
+    connect(Visualise, &QPushButton::clicked, this, &TDebugForm::VisualiseClick);
+    connect(ButtonClean, &QPushButton::clicked, this, &TDebugForm::ButtonCleanClick);
+    connect(Check, &QPushButton::clicked, this, &TDebugForm::CheckClick);
+}
+
+void TDebugForm::BuildClick() {
+    const Snapshot s = form->shared.snapshot();
+    char line[200];
+    std::snprintf(line, sizeof line, "items total: %d, lastExpanded: %d, max_count: %d",
+                  static_cast<int>(s.rootCount), 0, s.maxPlyReached);
+    Memo1->appendPlainText(QString::fromUtf8(line));
+}
+
+void TDebugForm::VisualiseClick() {
+    if (CSpinEdit2->value() > 1) {
+        TreeView1->clear();
+    }
+}
+
+void TDebugForm::reportCount(const char* templateText) {
+    // The count is written over the start of the template and ends the text: only the digits
+    // remain.
+    char buffer[100];
+    std::snprintf(buffer, sizeof buffer, "%s", templateText);
+    std::snprintf(buffer, sizeof buffer, "%d", 0);
+    QMessageBox::information(this, "Message", QString::fromUtf8(buffer));
+}
+
+void TDebugForm::ButtonCleanClick() { reportCount("      cleaned !!!"); }
+void TDebugForm::CheckClick() { reportCount("      violations !!!"); }

@@ -1,0 +1,60 @@
+#include "Setup.h"
+
+#include <QButtonGroup>
+
+#include "Korvaltmain.h"
+
+TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
+    setWindowTitle("Korvalt setup");
+    setFixedSize(368, 192);
+    move(484, 304);
+    QFont font("MS Sans Serif");
+    font.setPixelSize(11);
+    setFont(font);
+
+    Label1 = new QLabel("Please choose game mode", this);
+    QFont big = font;
+    big.setPixelSize(24);
+    Label1->setFont(big);
+    Label1->move(24, 16);
+    Label1->adjustSize();
+
+    Label2 = new QLabel("To win, put 5 (or more) moves in a straight line.  ", this);
+    QFont middle = font;
+    middle.setPixelSize(13);
+    Label2->setFont(middle);
+    Label2->setWordWrap(true);
+    Label2->setGeometry(8, 56, 352, 28);
+
+    RadioButton1 =
+        new QRadioButton("Go-moku (simply mode, first player has strong advantage).", this);
+    RadioButton1->setGeometry(8, 88, 353, 17);
+    RadioButton2 = new QRadioButton(
+        "Do not allow first player to put second move in the central 5x5 square.", this);
+    RadioButton2->setGeometry(8, 104, 353, 33);
+    RadioButton3 = new QRadioButton("Renju (to be supported in future versions)", this);
+    RadioButton3->setGeometry(8, 136, 353, 17);
+    RadioButton3->setEnabled(false);
+    auto* group = new QButtonGroup(this);
+    group->addButton(RadioButton1);
+    group->addButton(RadioButton2);
+    group->addButton(RadioButton3);
+
+    Button1 = new QPushButton("OK", this);
+    Button1->setGeometry(256, 160, 75, 25);
+    connect(Button1, &QPushButton::clicked, this, &TSetupForm::Button1Click);
+}
+
+void TSetupForm::Button1Click() {
+    if (RadioButton1->isChecked()) {
+        RuleChoice = 0;
+    } else if (RadioButton2->isChecked()) {
+        RuleChoice = 1;
+    } else {
+        return; // no rule chosen: the dialog stays
+    }
+    if (mainForm != nullptr) {
+        mainForm->show();
+    }
+    hide();
+}

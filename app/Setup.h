@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QWidget>
+
+class TMainForm;
+
+/// The rules dialog: the first window, and the application's main form.
+class TSetupForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSetupForm(QWidget* parent = nullptr);
+
+    void setMainForm(TMainForm* form) { mainForm = form; }
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    QRadioButton* RadioButton3;
+    QPushButton* Button1;
+
+    uint8_t RuleChoice = 0; ///< 0 plain five-in-a-row, 1 no second cross in the central 5x5
+
+public slots:
+    void Button1Click();
+
+private:
+    TMainForm* mainForm = nullptr;
+};
