@@ -427,10 +427,7 @@ void TMainForm::gridDrawCell(int col, int row, const CellRect& cellRect, QPainte
     if (grid->width() > 440) {
         r = {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
     }
-    int w = 3;
-    if (grid->width() > 450) {
-        w = (grid->width() + 148) / 150;
-    }
+    const int w = boardPenWidth(grid->width());
     canvas.setRenderHint(QPainter::Antialiasing, true);
     canvas.setBrush(tintColour);
     auto pen = [&](const QColor& c, int width) {
@@ -612,7 +609,7 @@ void TMainForm::drawAboutPicture(int h) {
     write(at.creditFont, at.credit, "K o r v a l t   t e a m");
     write(at.smallFont, at.date, "   j u l y   2 0 1 8");
     write(at.smallFont, at.writtenBy, "w r i t t e n   b y");
-    write(at.smallFont, at.email, "f i v e @ k o r v a l t . e x a m p l e . o r g");
+    write(at.smallFont, at.email, "t e a m @ e x a m p l e . o r g");
     write(at.smallFont, at.web, WebAddress, QColor(80, 0, 150));
 }
 

@@ -5,6 +5,9 @@
 #include "Korvaltmain.h"
 
 TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
+    // The form's fonts, by their metric twins where the machine lacks them.
+    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+    QFont::insertSubstitution("Arial", "Liberation Sans");
     setWindowTitle("Korvalt setup");
     setFixedSize(368, 192);
     move(484, 304);
