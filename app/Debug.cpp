@@ -82,5 +82,9 @@ void TDebugForm::reportCount(const char* templateText) {
     QMessageBox::information(this, "Message", QString::fromUtf8(buffer));
 }
 
-void TDebugForm::ButtonCleanClick() { reportCount("      cleaned !!!"); }
-void TDebugForm::CheckClick() { reportCount("      violations !!!"); }
+void TDebugForm::ButtonCleanClick() {
+    reportCount("      cleaned !!!");
+}
+void TDebugForm::CheckClick() {
+    reportCount("      violations !!!");
+}

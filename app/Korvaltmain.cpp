@@ -28,27 +28,46 @@ const char* const WebAddress = "https://korvalt.example.org/";
 
 // The language table: pairs of English and Russian texts, trailing blanks included.
 const char* const LanguageTable[40] = {
-    "Auto move", "Автом. ходить",
-    "Computer auto answer on your move with own one", "всегда отвечать на Ваш ход своим ",
-    "Move", "ходить",
-    "Force computer to move", "передать ход компьютеру",
-    "Take Back", "назад",
-    "Restart", "сначала",
-    "1. easy", "1. легко",
-    "2. medium", "2. нормально",
-    "3. hard", "3. сложно",
-    "4. very hard", "4. сложнее ",
-    "difficulty level", "уровень сложности",
-    " goes", " ходит",
-    "wait...", "ждите...",
+    "Auto move",
+    "Автом. ходить",
+    "Computer auto answer on your move with own one",
+    "всегда отвечать на Ваш ход своим ",
+    "Move",
+    "ходить",
+    "Force computer to move",
+    "передать ход компьютеру",
+    "Take Back",
+    "назад",
+    "Restart",
+    "сначала",
+    "1. easy",
+    "1. легко",
+    "2. medium",
+    "2. нормально",
+    "3. hard",
+    "3. сложно",
+    "4. very hard",
+    "4. сложнее ",
+    "difficulty level",
+    "уровень сложности",
+    " goes",
+    " ходит",
+    "wait...",
+    "ждите...",
     "Done in        secs.     Vars:          Rating:      .",
     "Думал         сек. Вариантов:          Оценка:         . ",
-    "About..", "инфо",
-    "rating", "оценка ситуации ",
-    "3 sec/move", "3 сек/ход",
-    "6 sec/move", "6 сек/ход",
-    "20 sec/move", "20 сек/ход",
-    "1 min/move", "1 мин/ход",
+    "About..",
+    "инфо",
+    "rating",
+    "оценка ситуации ",
+    "3 sec/move",
+    "3 сек/ход",
+    "6 sec/move",
+    "6 сек/ход",
+    "20 sec/move",
+    "20 сек/ход",
+    "1 min/move",
+    "1 мин/ход",
 };
 
 QFont arial(int pixels) {
@@ -115,8 +134,7 @@ void BoardGrid::paintEvent(QPaintEvent*) {
 void BoardGrid::mousePressEvent(QMouseEvent* event) {
     int col = 0, row = 0;
     if (event->button() != Qt::LeftButton ||
-        !MouseToCell(event->position().toPoint().x(), event->position().toPoint().y(), col,
-                     row)) {
+        !MouseToCell(event->position().toPoint().x(), event->position().toPoint().y(), col, row)) {
         return;
     }
     Col = col;
@@ -272,7 +290,9 @@ TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setu
     thread->start();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+    FormDestroy();
+}
 
 std::string TMainForm::text(int pair) const {
     return DBank->itemText(2 * (pair - 1) + (Language - 1)).toStdString();
@@ -353,10 +373,9 @@ void TMainForm::FormShow() {
     logger = std::make_unique<Logger>();
     primes = std::make_unique<CellPrimes>();
     table = std::make_unique<NodeTable>(*logger);
-    engine = std::make_unique<Gameboard>(primes.get(), table.get(),
-                                         setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u,
-                                         &shared.SpareOrientationFlag, &shared.Transposed,
-                                         &shared.FlipRows, &shared.FlipColumns);
+    engine = std::make_unique<Gameboard>(
+        primes.get(), table.get(), setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u,
+        &shared.SpareOrientationFlag, &shared.Transposed, &shared.FlipRows, &shared.FlipColumns);
     engine->logger = logger.get();
     Snapshot first;
     captureGamePosition(*engine, first);
@@ -438,7 +457,8 @@ void TMainForm::gridDrawCell(int col, int row, const CellRect& cellRect, QPainte
     };
     if (occupied && (stone & Nought)) {
         pen(last ? QColor(255, 144, 144) : QColor(255, 0, 0), w);
-        canvas.drawEllipse(QRectF(r.left + 2, r.top + 2, r.right - r.left - 4, r.bottom - r.top - 4));
+        canvas.drawEllipse(
+            QRectF(r.left + 2, r.top + 2, r.right - r.left - 4, r.bottom - r.top - 4));
     }
     if (occupied && (stone & Cross)) {
         pen(last ? QColor(144, 144, 255) : QColor(0, 0, 255), w);
@@ -529,9 +549,15 @@ void TMainForm::ApplyLanguage() {
     ButtonA->setText(QString::fromStdString(text(15)));
 }
 
-void TMainForm::ButtonMClick() { shared.MoveRequest.store(1); }
-void TMainForm::ButtonTBClick() { shared.TakeBackRequest.store(1); }
-void TMainForm::ButtonRClick() { shared.RewindRequest.store(1); }
+void TMainForm::ButtonMClick() {
+    shared.MoveRequest.store(1);
+}
+void TMainForm::ButtonTBClick() {
+    shared.TakeBackRequest.store(1);
+}
+void TMainForm::ButtonRClick() {
+    shared.RewindRequest.store(1);
+}
 
 void TMainForm::RadioButton1Click() {
     Language = 2;

@@ -111,7 +111,9 @@ public:
 
     int ToEngineCell(int windowCell) const;
     /// Stone pen width for a board this wide; hints are inset by twice this.
-    static int boardPenWidth(int gridWidth) { return gridWidth > 450 ? (gridWidth + 148) / 150 : 3; }
+    static int boardPenWidth(int gridWidth) {
+        return gridWidth > 450 ? (gridWidth + 148) / 150 : 3;
+    }
     QColor tint() const { return tintColour; }
     std::string text(int pair) const;
 

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -90,8 +90,7 @@ int64_t ThinkingLoop::rawBudget(int z, double w, int spin) {
     return static_cast<int64_t>(e);
 }
 
-void ThinkingLoop::formatCount(char* out, std::size_t size, uint32_t rootCount,
-                               uint32_t topCount) {
+void ThinkingLoop::formatCount(char* out, std::size_t size, uint32_t rootCount, uint32_t topCount) {
     uint32_t a = 0, b = 0;
     char ua = ' ', ub = ' ';
     scaled(rootCount, a, ua);
@@ -297,8 +296,7 @@ void ThinkingLoop::publish(Gameboard& g) {
     const Node* root = g.rootNode();
     const Node* top = g.topNode();
     formatCount(s.ChildsText, sizeof s.ChildsText, root->count, top->count);
-    std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating,
-                  top->rating);
+    std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating, top->rating);
     std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
     const char* status;
     if (outOfMemory) {

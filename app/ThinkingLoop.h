@@ -68,7 +68,8 @@ struct Handshake {
     /// Sleeps up to ms milliseconds; returns at once when a stop is requested.
     void sleepFor(int ms) {
         std::unique_lock<std::mutex> hold(sleepLock);
-        wake.wait_for(hold, std::chrono::milliseconds(ms), [this] { return StopRequest.load() != 0; });
+        wake.wait_for(hold, std::chrono::milliseconds(ms),
+                      [this] { return StopRequest.load() != 0; });
     }
 
 private:
@@ -83,11 +84,11 @@ private:
 class WindowPort {
 public:
     virtual ~WindowPort() = default;
-    virtual int mode() = 0;          ///< index of ComboBoxMode
+    virtual int mode() = 0; ///< index of ComboBoxMode
     virtual void setMode(int mode) = 0;
-    virtual int spinValue() = 0;     ///< CSpinEditChilds, in thousands
-    virtual bool growChecked() = 0;  ///< the hidden "grow" check box
-    virtual void invalidate() = 0;   ///< repaint the window and its board
+    virtual int spinValue() = 0;    ///< CSpinEditChilds, in thousands
+    virtual bool growChecked() = 0; ///< the hidden "grow" check box
+    virtual void invalidate() = 0;  ///< repaint the window and its board
     virtual void showPriorityError() = 0;
 };
 

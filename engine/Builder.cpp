@@ -40,7 +40,8 @@ void Builder::growStep() {
                 return;
             }
             Node* stuck = topNode();
-            stuck->candidateCount = static_cast<uint8_t>(stuck->candidateCount + 1); // 255 wraps to 0
+            stuck->candidateCount =
+                static_cast<uint8_t>(stuck->candidateCount + 1); // 255 wraps to 0
             undoMove();
         } else {
             pushMove(childCells[i], childNodes[i]);

@@ -27,16 +27,26 @@ namespace {
 
 constexpr uint8_t maskOf(char symbol) {
     switch (symbol) {
-    case 'X': return 0x24;
-    case 'x': return 0x04;
-    case '8': return 0x28;
-    case 'o': return 0x08;
-    case 'T': return 0x22;
-    case '_': return 0x02;
-    case '?': return 0x36;
-    case '*': return 0x34;
-    case '+': return 0x14;
-    default: return 0;
+    case 'X':
+        return 0x24;
+    case 'x':
+        return 0x04;
+    case '8':
+        return 0x28;
+    case 'o':
+        return 0x08;
+    case 'T':
+        return 0x22;
+    case '_':
+        return 0x02;
+    case '?':
+        return 0x36;
+    case '*':
+        return 0x34;
+    case '+':
+        return 0x14;
+    default:
+        return 0;
     }
 }
 
@@ -149,10 +159,9 @@ void readLines(const uint8_t* board, CellIndex move, Lines& lines) {
         for (int i = -LineReach; i <= LineReach; ++i) {
             const int x = column + i * DirColumnStep[d];
             const int y = row + i * DirRowStep[d];
-            lines.code[d][i + LineReach] =
-                (x < 0 || x >= BoardSide || y < 0 || y >= BoardSide)
-                    ? OffBoard
-                    : codeOf(board[y * BoardSide + x]);
+            lines.code[d][i + LineReach] = (x < 0 || x >= BoardSide || y < 0 || y >= BoardSide)
+                                               ? OffBoard
+                                               : codeOf(board[y * BoardSide + x]);
         }
     }
 }
@@ -270,8 +279,8 @@ void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {
     c.movedPotential = n.toMovePotential;
     c.movedThrees = n.toMoveThrees;
     c.movedFours = n.toMoveFours;
-    c.toMovePotential = n.movedPotential > 1 ? static_cast<uint8_t>(n.movedPotential - 1)
-                                             : n.movedPotential;
+    c.toMovePotential =
+        n.movedPotential > 1 ? static_cast<uint8_t>(n.movedPotential - 1) : n.movedPotential;
     c.toMoveThrees = n.movedThrees;
     c.toMoveFours = n.movedFours;
 
@@ -303,8 +312,7 @@ void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {
             break;
         }
         c.toMoveThrees = static_cast<uint8_t>(c.toMoveThrees - 1);
-        const int before =
-            neighbourContent(board, column - DirColumnStep[k], row - DirRowStep[k]);
+        const int before = neighbourContent(board, column - DirColumnStep[k], row - DirRowStep[k]);
         const int after = neighbourContent(board, column + DirColumnStep[k], row + DirRowStep[k]);
         if (before != after) {
             c.toMovePotential = addWrapped(c.toMovePotential, 12);
@@ -313,11 +321,13 @@ void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {
     }
     while (matchIn(lines, tables, Four, free) >= 0) {
         c.movedFours = addWrapped(c.movedFours, 1);
-        c.movedPotential = static_cast<uint8_t>(c.movedPotential - (c.movedPotential < 12 ? c.movedPotential : 12));
+        c.movedPotential = static_cast<uint8_t>(c.movedPotential -
+                                                (c.movedPotential < 12 ? c.movedPotential : 12));
     }
     while (matchIn(lines, tables, OpenThree, free) >= 0) {
         c.movedThrees = addWrapped(c.movedThrees, 1);
-        c.movedPotential = static_cast<uint8_t>(c.movedPotential - (c.movedPotential < 10 ? c.movedPotential : 10));
+        c.movedPotential = static_cast<uint8_t>(c.movedPotential -
+                                                (c.movedPotential < 10 ? c.movedPotential : 10));
     }
     while (c.toMovePotential != 0 && matchIn(lines, tables, BlockPotential, free) >= 0) {
         const int p = c.toMovePotential;
@@ -374,11 +384,16 @@ namespace {
 
 inline int imageOf(int symmetry, int row, int column) {
     switch (symmetry) {
-    case MirrorColumns: return row * BoardSide + (14 - column);
-    case MirrorRows: return (14 - row) * BoardSide + column;
-    case HalfTurn: return (14 - row) * BoardSide + (14 - column);
-    case MirrorMainDiagonal: return column * BoardSide + row;
-    default: return (14 - column) * BoardSide + (14 - row);
+    case MirrorColumns:
+        return row * BoardSide + (14 - column);
+    case MirrorRows:
+        return (14 - row) * BoardSide + column;
+    case HalfTurn:
+        return (14 - row) * BoardSide + (14 - column);
+    case MirrorMainDiagonal:
+        return column * BoardSide + row;
+    default:
+        return (14 - column) * BoardSide + (14 - row);
     }
 }
 

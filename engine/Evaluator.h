@@ -34,8 +34,8 @@ enum PatternClass : int {
 };
 
 struct PlyState {
-    uint8_t marked[32];  ///< cells this ply turned from Empty into Candidate, in marking order
-    uint8_t move;        ///< the cell of the stone placed at this ply
+    uint8_t marked[32]; ///< cells this ply turned from Empty into Candidate, in marking order
+    uint8_t move;       ///< the cell of the stone placed at this ply
     int32_t markedCount;
     int32_t asymmetry[SymmetryCount]; ///< 0 exactly when the position is symmetric that way
     Node* node;

@@ -13,8 +13,7 @@ using OrientationFlag = std::atomic<uint8_t>;
 class Gameboard : public Builder {
 public:
     Gameboard(CellPrimes* primes, NodeTable* table, uint32_t rule, OrientationFlag* spare,
-              OrientationFlag* transposed, OrientationFlag* flipRows,
-              OrientationFlag* flipColumns);
+              OrientationFlag* transposed, OrientationFlag* flipRows, OrientationFlag* flipColumns);
 
     bool playClicked(CellIndex cell);
     int32_t computerMove();
@@ -25,7 +24,5 @@ public:
     OrientationFlag* SpareOrientationFlag;
 
 private:
-    static void toggle(OrientationFlag* flag) {
-        flag->store(flag->load() == 0 ? 1 : 0);
-    }
+    static void toggle(OrientationFlag* flag) { flag->store(flag->load() == 0 ? 1 : 0); }
 };

@@ -18,7 +18,9 @@ struct Ring {
 };
 const Ring ringThree;
 
-inline int magnitude(int16_t r) { return std::abs(static_cast<int>(r)); }
+inline int magnitude(int16_t r) {
+    return std::abs(static_cast<int>(r));
+}
 
 } // namespace
 

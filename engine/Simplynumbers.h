@@ -26,7 +26,7 @@ struct Node {
     uint8_t movedPotential;
     uint8_t movedThrees;
     uint8_t movedFours;
-    uint8_t age; ///< moves made since the centre stone alone
+    uint8_t age;             ///< moves made since the centre stone alone
     uint32_t hashcodeToMove; ///< product of the primes of the side to move; 0 marks a free slot
     uint32_t hashcodeMoved;  ///< product of the primes of the side that has just moved
     Node* next;

@@ -140,16 +140,18 @@ int main(int argc, char** argv) {
     for (uint32_t r : rules) {
         growth.push_back(growthRun(r, steps));
     }
-    const SelfPlay play = selfPlay(rules.front(), static_cast<int>(moves),
-                                   static_cast<uint32_t>(budget));
+    const SelfPlay play =
+        selfPlay(rules.front(), static_cast<int>(moves), static_cast<uint32_t>(budget));
     const long rss = peakRssBytes();
-    const double playRate = play.seconds > 0 ? static_cast<double>(play.positions) / play.seconds : 0;
+    const double playRate =
+        play.seconds > 0 ? static_cast<double>(play.positions) / play.seconds : 0;
 
     if (json) {
         const Growth& g = growth.front();
         std::printf("{\"rule\": %u, \"steps\": %ld, \"seconds\": %.6f, \"steps_per_second\": %.1f, "
                     "\"positions\": %llu, \"positions_per_second\": %.1f, ",
-                    rules.front(), g.steps, g.seconds, g.seconds > 0 ? static_cast<double>(g.steps) / g.seconds : 0.0,
+                    rules.front(), g.steps, g.seconds,
+                    g.seconds > 0 ? static_cast<double>(g.steps) / g.seconds : 0.0,
                     static_cast<unsigned long long>(g.positions),
                     g.seconds > 0 ? static_cast<double>(g.positions) / g.seconds : 0.0);
         std::printf("\"first_move_seconds\": %.6f, \"move_seconds_median\": %.6f, "
@@ -165,9 +167,8 @@ int main(int argc, char** argv) {
                     "\"age_collisions\": %d, \"chain_misses\": %d, \"bucket_misses\": %d, "
                     "\"r10k\": %d, \"r20k\": %d, \"r10k_large\": %d, \"r20k_large\": %d}}\n",
                     sizeof(Node), rss, g.rootCount, g.rootRating, g.maxPly, g.log.hits,
-                    g.log.ageCollisions, g.log.chainMisses, g.log.bucketMisses,
-                    g.log.reached10000, g.log.reached20000, g.log.reached10000Large,
-                    g.log.reached20000Large);
+                    g.log.ageCollisions, g.log.chainMisses, g.log.bucketMisses, g.log.reached10000,
+                    g.log.reached20000, g.log.reached10000Large, g.log.reached20000Large);
         return 0;
     }
 
@@ -178,9 +179,9 @@ int main(int argc, char** argv) {
         std::printf("  %-4u  %7.3f  %9.0f  %9llu  %11.0f  %u/%d/%d/%d/%d/%d/%d\n", rules[i],
                     g.seconds, g.seconds > 0 ? static_cast<double>(g.steps) / g.seconds : 0.0,
                     static_cast<unsigned long long>(g.positions),
-                    g.seconds > 0 ? static_cast<double>(g.positions) / g.seconds : 0.0,
-                    g.rootCount, g.rootRating, g.maxPly, g.log.hits, g.log.ageCollisions,
-                    g.log.chainMisses, g.log.bucketMisses);
+                    g.seconds > 0 ? static_cast<double>(g.positions) / g.seconds : 0.0, g.rootCount,
+                    g.rootRating, g.maxPly, g.log.hits, g.log.ageCollisions, g.log.chainMisses,
+                    g.log.bucketMisses);
     }
     std::printf("Self-play, rule %u, budget %ldK, %zu moves\n", rules.front(), budget,
                 play.moveSeconds.size());

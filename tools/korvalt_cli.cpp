@@ -73,7 +73,8 @@ int runScript(std::istream& in) {
             return scriptError(lineNo, "unknown command " + cmd);
         }
         if (takesArg != hasArg) {
-            return scriptError(lineNo, takesArg ? cmd + " needs a number" : cmd + " takes no argument");
+            return scriptError(lineNo,
+                               takesArg ? cmd + " needs a number" : cmd + " takes no argument");
         }
         if (!set) {
             return scriptError(lineNo, cmd + " before new");
@@ -200,14 +201,12 @@ private:
         }
         std::cout << "    a b c d e f g h i j k l m n o\n";
         const Node* top = g().topNode();
-        std::cout << "Positions searched: " << g().rootNode()->count
-                  << ", here: " << top->count << ", rating for " << (g().plyCount % 2 ? 'X' : 'O')
-                  << ": " << top->rating << "\n";
+        std::cout << "Positions searched: " << g().rootNode()->count << ", here: " << top->count
+                  << ", rating for " << (g().plyCount % 2 ? 'X' : 'O') << ": " << top->rating
+                  << "\n";
     }
 
-    std::string prompt() {
-        return std::string(g().plyCount % 2 ? "O" : "X") + " to move> ";
-    }
+    std::string prompt() { return std::string(g().plyCount % 2 ? "O" : "X") + " to move> "; }
 
     bool gameOver() {
         if (g().topNode()->rating >= 32600) {

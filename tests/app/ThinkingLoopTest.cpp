@@ -115,8 +115,8 @@ TEST_F(Loop, ComputerWaitsForTheBudgetUnlessTheGameIsNearlyDecided) {
         int rating;
         bool movesAtOnce;
     };
-    for (const Case& k : {Case{20000, false}, Case{-20000, false}, Case{20001, true},
-                          Case{-20001, true}}) {
+    for (const Case& k :
+         {Case{20000, false}, Case{-20000, false}, Case{20001, true}, Case{-20001, true}}) {
         build(0);
         g().rootNode()->rating = static_cast<int16_t>(k.rating);
         h.MoveRequest.store(1);
@@ -154,9 +154,9 @@ TEST_F(Loop, GrowthBudgetShrinksWithTheTree) {
         int rating;
         int64_t budget;
     };
-    for (const Case& k : {Case{5699, 3000000}, Case{-5699, 3000000}, Case{5700, 500000},
-                          Case{9999, 500000}, Case{-9999, 500000}, Case{10000, 175001},
-                          Case{-32600, 175001}}) {
+    for (const Case& k :
+         {Case{5699, 3000000}, Case{-5699, 3000000}, Case{5700, 500000}, Case{9999, 500000},
+          Case{-9999, 500000}, Case{10000, 175001}, Case{-32600, 175001}}) {
         EXPECT_EQ(ThinkingLoop::rawBudget(k.rating, 2.0, 175), k.budget) << k.rating;
     }
 }
@@ -197,8 +197,8 @@ TEST_F(Loop, DebutsBackUpFromUnbalancedPositions) {
         int passCounter;
         bool rewind;
     };
-    for (const Case& k : {Case{35, true}, Case{36, false}, Case{10, true}, Case{14, true},
-                          Case{1, false}}) {
+    for (const Case& k :
+         {Case{35, true}, Case{36, false}, Case{10, true}, Case{14, true}, Case{1, false}}) {
         h.RewindRequest.store(0);
         h.TakeBackRequest.store(0);
         h.MoveRequest.store(0);
@@ -336,12 +336,23 @@ TEST(LoopThread, StopsPromptlyAndJoinsWhileRequestsArrive) {
     std::thread hammer([&] {
         for (int i = 0; i < 400; ++i) {
             switch (i % 7) {
-            case 0: h.ClickedCell.store(static_cast<int32_t>(i % CellCount)); break;
-            case 1: h.MoveRequest.store(1); break;
-            case 2: h.TakeBackRequest.store(1); break;
-            case 3: window.modeIndex.store(i % 4); break;
-            case 4: h.RewindRequest.store(1); break;
-            default: break;
+            case 0:
+                h.ClickedCell.store(static_cast<int32_t>(i % CellCount));
+                break;
+            case 1:
+                h.MoveRequest.store(1);
+                break;
+            case 2:
+                h.TakeBackRequest.store(1);
+                break;
+            case 3:
+                window.modeIndex.store(i % 4);
+                break;
+            case 4:
+                h.RewindRequest.store(1);
+                break;
+            default:
+                break;
             }
             const Snapshot s = h.snapshot();
             EXPECT_GE(s.ShownPly, 0);

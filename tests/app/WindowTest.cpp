@@ -180,10 +180,9 @@ void WindowTest::tintLeansTowardsTheSideAhead() {
         bool on;
         QColor colour;
     };
-    for (const Case& k : {Case{32600, true, QColor(165, 255, 255)},
-                          Case{-16300, true, QColor(255, 255, 210)},
-                          Case{32600, false, QColor(255, 255, 255)},
-                          Case{0, true, QColor(255, 255, 255)}}) {
+    for (const Case& k :
+         {Case{32600, true, QColor(165, 255, 255)}, Case{-16300, true, QColor(255, 255, 210)},
+          Case{32600, false, QColor(255, 255, 255)}, Case{0, true, QColor(255, 255, 255)}}) {
         Snapshot s;
         s.ShownRating = static_cast<int16_t>(k.rating);
         p.main.shared.publish(s);
@@ -278,10 +277,8 @@ void WindowTest::announcementOfMoves() {
         bool gameOver;
     };
     const Case cases[] = {
-        {32600, 3, 1, "O goes", "gameover.wav", true},
-        {32599, 3, 1, "O goes", "x.wav", false},
-        {-32600, 2, 1, "X goes", "o.wav", false},
-        {120, 2, 1, "X goes", "o.wav", false},
+        {32600, 3, 1, "O goes", "gameover.wav", true}, {32599, 3, 1, "O goes", "x.wav", false},
+        {-32600, 2, 1, "X goes", "o.wav", false},      {120, 2, 1, "X goes", "o.wav", false},
         {120, 3, 2, "O ходит", "x.wav", false},
     };
     for (const Case& k : cases) {

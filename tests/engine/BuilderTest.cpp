@@ -5,9 +5,9 @@
 
 TEST(Builder, RatingWeightTable) {
     const std::pair<int, uint32_t> cases[] = {
-        {-32768, 1}, {-20001, 1}, {-20000, 2},  {-10001, 11},   {-10000, 13},   {-4501, 40},
-        {-4500, 41}, {-2001, 290}, {-2000, 292}, {0, 2292},     {19999, 22291}, {20000, 22292},
-        {32767, 22292}};
+        {-32768, 1},    {-20001, 1},    {-20000, 2},   {-10001, 11}, {-10000, 13},
+        {-4501, 40},    {-4500, 41},    {-2001, 290},  {-2000, 292}, {0, 2292},
+        {19999, 22291}, {20000, 22292}, {32767, 22292}};
     for (auto [r, w] : cases) {
         EXPECT_EQ(ratingWeight(static_cast<int16_t>(r)), w) << r;
     }
@@ -26,8 +26,7 @@ TEST(Builder, ScoreIsSinglePrecisionAndSquaresAbove60000) {
     EXPECT_FLOAT_EQ(Builder::childScore(0, 1000), 2292.0f / 1050.0f);
     EXPECT_EQ(Builder::childScore(0, 60000), static_cast<float>(2292.0L / 60050.0L));
     EXPECT_EQ(Builder::childScore(0, 60001), static_cast<float>(2292.0L * 2292.0L / 60051.0L));
-    EXPECT_EQ(Builder::childScore(20000, 70000),
-              static_cast<float>(496933264.0L / 70050.0L));
+    EXPECT_EQ(Builder::childScore(20000, 70000), static_cast<float>(496933264.0L / 70050.0L));
 }
 
 class Selection : public ::testing::Test {

@@ -36,9 +36,8 @@ inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
     }
     for (int c = 0; c < CellCount; ++c) {
         if (e.board[c] != expect[c]) {
-            return ::testing::AssertionFailure()
-                   << "cell " << c << " holds " << int(e.board[c]) << ", expected "
-                   << int(expect[c]);
+            return ::testing::AssertionFailure() << "cell " << c << " holds " << int(e.board[c])
+                                                 << ", expected " << int(expect[c]);
         }
     }
     if (e.plyCount == 0) {
@@ -50,11 +49,21 @@ inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
             const int r = c / 15, col = c % 15;
             int image = 0;
             switch (k) {
-            case MirrorColumns: image = r * 15 + 14 - col; break;
-            case MirrorRows: image = (14 - r) * 15 + col; break;
-            case HalfTurn: image = (14 - r) * 15 + 14 - col; break;
-            case MirrorMainDiagonal: image = col * 15 + r; break;
-            default: image = (14 - col) * 15 + 14 - r; break;
+            case MirrorColumns:
+                image = r * 15 + 14 - col;
+                break;
+            case MirrorRows:
+                image = (14 - r) * 15 + col;
+                break;
+            case HalfTurn:
+                image = (14 - r) * 15 + 14 - col;
+                break;
+            case MirrorMainDiagonal:
+                image = col * 15 + r;
+                break;
+            default:
+                image = (14 - col) * 15 + 14 - r;
+                break;
             }
             const bool stone = (e.board[c] & 12) != 0;
             if (stone && e.board[image] != e.board[c]) {
@@ -88,10 +97,11 @@ struct EngineRig {
 // Plays the cell at the top position, creating its Node if the search has not (tests only).
 inline Node* forceMove(Gameboard& g, World& w, CellIndex cell) {
     const Node* top = g.topNode();
-    Node* child = w.table
-                      .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
-                                    static_cast<uint8_t>(top->age + 1))
-                      .node;
+    Node* child =
+        w.table
+            .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
+                          static_cast<uint8_t>(top->age + 1))
+            .node;
     g.pushMove(cell, child);
     return child;
 }

@@ -30,16 +30,16 @@ protected:
 TEST(Patterns, TablesTranslateTheTextAndExchangeSidesForNoughts) {
     const PatternTable& cross = patterns::crossTable();
     const PatternTable& nought = patterns::noughtTable();
-    EXPECT_EQ(cross[0][0], 0x24);      // "X"
-    EXPECT_EQ(cross[0][5], 0);         // filler
-    EXPECT_EQ(cross[1][0], 0x28);      // "8"
-    EXPECT_EQ(cross[15][0], 0x34);     // "*"
-    EXPECT_EQ(cross[38][6], 0x14);     // "+"
-    EXPECT_EQ(cross[32][0], 0x36);     // "?"
-    EXPECT_EQ(cross[53][0], 0x22);     // "T"
-    EXPECT_EQ(cross[53][1], 0x08);     // "o"
-    EXPECT_EQ(cross[2][0], 0x02);      // "_"
-    EXPECT_EQ(cross[3][0], 0x04);      // "x"
+    EXPECT_EQ(cross[0][0], 0x24);  // "X"
+    EXPECT_EQ(cross[0][5], 0);     // filler
+    EXPECT_EQ(cross[1][0], 0x28);  // "8"
+    EXPECT_EQ(cross[15][0], 0x34); // "*"
+    EXPECT_EQ(cross[38][6], 0x14); // "+"
+    EXPECT_EQ(cross[32][0], 0x36); // "?"
+    EXPECT_EQ(cross[53][0], 0x22); // "T"
+    EXPECT_EQ(cross[53][1], 0x08); // "o"
+    EXPECT_EQ(cross[2][0], 0x02);  // "_"
+    EXPECT_EQ(cross[3][0], 0x04);  // "x"
     for (int p = 0; p < PatternCount; ++p) {
         for (int s = 0; s < PatternSlots; ++s) {
             const uint8_t c = cross[static_cast<std::size_t>(p)][static_cast<std::size_t>(s)];
@@ -60,10 +60,14 @@ TEST_F(Evaluation, OnlyEdgeSymbolsMatchOffTheBoard) {
         bool offBoard, empty, candidate, cross, nought;
     };
     const Case cases[] = {
-        {'X', 0x24, false, false, false, true, false}, {'x', 0x04, false, false, false, true, false},
-        {'8', 0x28, false, false, false, false, true}, {'o', 0x08, false, false, false, false, true},
-        {'T', 0x22, false, true, true, false, false},  {'_', 0x02, false, true, true, false, false},
-        {'?', 0x36, true, true, true, true, false},    {'*', 0x34, true, false, false, true, false},
+        {'X', 0x24, false, false, false, true, false},
+        {'x', 0x04, false, false, false, true, false},
+        {'8', 0x28, false, false, false, false, true},
+        {'o', 0x08, false, false, false, false, true},
+        {'T', 0x22, false, true, true, false, false},
+        {'_', 0x02, false, true, true, false, false},
+        {'?', 0x36, true, true, true, true, false},
+        {'*', 0x34, true, false, false, true, false},
         {'+', 0x14, true, false, false, true, false},
     };
     put(0, 0, Empty);
@@ -102,7 +106,7 @@ TEST_F(Evaluation, EdgePatternNeedsTheEdge) {
 TEST_F(Evaluation, MatchingConsumesOneDirectionPerCall) {
     crossToMove();
     for (int i = 1; i <= 4; ++i) {
-        put(7 - i, 7, Cross);  // column: direction 3
+        put(7 - i, 7, Cross);     // column: direction 3
         put(7 - i, 7 - i, Cross); // diagonal: direction 0
     }
     int mask = 15;
@@ -137,7 +141,7 @@ TEST_F(Evaluation, ContactValueBySideAndAge) {
         int cross;
         int nought;
     };
-    const Case cases[] = {{1, 220, -110}, {4, 220, -110}, {6, 198, -99}, {7, 176, -88},
+    const Case cases[] = {{1, 220, -110}, {4, 220, -110}, {6, 198, -99},  {7, 176, -88},
                           {8, 176, -88},  {9, 153, -76},  {12, 110, -55}, {13, 65, -32},
                           {14, 65, -32},  {15, 22, -11},  {200, 22, -11}};
     for (const Case& k : cases) {
@@ -162,8 +166,8 @@ TEST_F(Evaluation, ParentShareIsAnExtendedProductTruncated) {
         int expected;
     };
     const Case cases[] = {
-        {1000, 6, -699},  // 0.7 as a double is just below 0.7
-        {1000, 3, -900},  // 0.9 as a double is just above 0.9
+        {1000, 6, -699}, // 0.7 as a double is just below 0.7
+        {1000, 3, -900}, // 0.9 as a double is just above 0.9
         {1000, 1, -1000}, {-1000, 9, 400}, {333, 12, -66}, {-5, 13, 0}, {32600, 20, -3260},
     };
     crossToMove();

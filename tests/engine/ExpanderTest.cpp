@@ -4,9 +4,17 @@ TEST(Expander, BlendIsAnExtendedProductTruncated) {
     struct Case {
         int old, best, expected;
     };
-    const Case cases[] = {{0, -5, 2},     {0, -10, 5},  {0, 5, -2},          {10, 0, 4},
-                          {-10, 0, -4},   {100, 50, 10}, {7, -3, 4},         {1000, -1000, 1000},
-                          {0, -32600, 19559}, {-32200, 32600, -32439}, {32200, -32600, 32439}};
+    const Case cases[] = {{0, -5, 2},
+                          {0, -10, 5},
+                          {0, 5, -2},
+                          {10, 0, 4},
+                          {-10, 0, -4},
+                          {100, 50, 10},
+                          {7, -3, 4},
+                          {1000, -1000, 1000},
+                          {0, -32600, 19559},
+                          {-32200, 32600, -32439},
+                          {32200, -32600, 32439}};
     for (const Case& k : cases) {
         EXPECT_EQ(Expander::blend(static_cast<int16_t>(k.old), k.best), k.expected)
             << k.old << ", " << k.best;
@@ -31,8 +39,8 @@ TEST(Expander, DecidedNodesOnlyCountTheVisit) {
         int rating;
         bool expanded;
     };
-    for (const Case& k : {Case{32201, false}, Case{-32201, false}, Case{32200, true},
-                          Case{-32200, true}}) {
+    for (const Case& k :
+         {Case{32201, false}, Case{-32201, false}, Case{32200, true}, Case{-32200, true}}) {
         EngineRig g;
         Node* n = forceMove(*g, g.w, 113);
         n->rating = static_cast<int16_t>(k.rating);

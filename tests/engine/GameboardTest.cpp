@@ -138,7 +138,8 @@ TEST(Gameboard, MendedFoldsPlayTheClickedImage) {
         shown[w] = g->board[g->topPly().move];
         for (int v = 0; v < CellCount; ++v) {
             const int content = g->board[toEngineCell(g, v)];
-            ASSERT_EQ(content > Candidate ? content : 0, shown[v]) << "click " << w << " cell " << v;
+            ASSERT_EQ(content > Candidate ? content : 0, shown[v])
+                << "click " << w << " cell " << v;
         }
     }
 }

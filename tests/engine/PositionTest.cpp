@@ -14,11 +14,11 @@ protected:
     // Creates the child Node of the top position for the cell and plays it.
     void play(CellIndex cell) {
         const Node* top = e->topNode();
-        Node* child = w.table
-                          .findOrCreate(top->hashcodeMoved,
-                                        top->hashcodeToMove * w.primes.primeFor(cell),
-                                        static_cast<uint8_t>(top->age + 1))
-                          .node;
+        Node* child =
+            w.table
+                .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
+                              static_cast<uint8_t>(top->age + 1))
+                .node;
         ASSERT_TRUE(e->pushMove(cell, child));
         ASSERT_TRUE(positionConsistent(*e));
     }
@@ -50,11 +50,16 @@ protected:
 int image(int symmetry, int cell) {
     const int r = cell / 15, c = cell % 15;
     switch (symmetry) {
-    case MirrorColumns: return r * 15 + 14 - c;
-    case MirrorRows: return (14 - r) * 15 + c;
-    case HalfTurn: return (14 - r) * 15 + 14 - c;
-    case MirrorMainDiagonal: return c * 15 + r;
-    default: return (14 - c) * 15 + 14 - r;
+    case MirrorColumns:
+        return r * 15 + 14 - c;
+    case MirrorRows:
+        return (14 - r) * 15 + c;
+    case HalfTurn:
+        return (14 - r) * 15 + 14 - c;
+    case MirrorMainDiagonal:
+        return c * 15 + r;
+    default:
+        return (14 - c) * 15 + 14 - r;
     }
 }
 
@@ -79,7 +84,8 @@ TEST_F(Position, CentreStoneAloneMarksItsNeighbours) {
 
 TEST_F(Position, MarkingRadiusGrowsFromTheFourthStone) {
     play(cellAt(7, 8)); // second stone: neighbours only
-    EXPECT_EQ(e->topPly().markedCount, 3) << "99, 114 and 129 are new; the rest were marked already";
+    EXPECT_EQ(e->topPly().markedCount, 3)
+        << "99, 114 and 129 are new; the rest were marked already";
     play(cellAt(9, 9)); // third stone: neighbours only
     for (int c : {cellAt(7, 9), cellAt(7, 11), cellAt(11, 11), cellAt(9, 11)}) {
         EXPECT_EQ(e->board[c], c == cellAt(7, 9) ? Candidate : Empty) << c;
@@ -92,7 +98,8 @@ TEST_F(Position, MarkingRadiusGrowsFromTheFourthStone) {
     EXPECT_EQ(e->board[cellAt(1, 2)], Empty) << "a knight's move away is not marked";
     const std::vector<int> firstMarks(e->topPly().marked, e->topPly().marked + 4);
     // Distance 1 first, dx outer, dy inner.
-    EXPECT_EQ(firstMarks, (std::vector<int>{cellAt(2, 2), cellAt(3, 2), cellAt(4, 2), cellAt(2, 3)}));
+    EXPECT_EQ(firstMarks,
+              (std::vector<int>{cellAt(2, 2), cellAt(3, 2), cellAt(4, 2), cellAt(2, 3)}));
 }
 
 TEST_F(Position, EdgeAndCornerStonesMarkOnlyCellsOnTheBoard) {
@@ -137,7 +144,9 @@ TEST_F(Position, PlayCellRefusesAnAbsentChild) {
     EXPECT_EQ(e->plyCount, 1);
     EXPECT_EQ(e->board[113], Candidate);
     const Node* top = e->topNode();
-    Node* child = w.table.findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(113), 1).node;
+    Node* child =
+        w.table.findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(113), 1)
+            .node;
     EXPECT_TRUE(e->playCell(113));
     EXPECT_EQ(e->topNode(), child);
     EXPECT_EQ(e->board[113], Nought);
@@ -155,8 +164,8 @@ TEST_F(Position, TranspositionsShareOneNode) {
     play(c);
     play(b);
     const Node* top = e->topNode();
-    NodeTable::Found f = w.table.findOrCreate(top->hashcodeMoved,
-                                              top->hashcodeToMove * w.primes.primeFor(a), 3);
+    NodeTable::Found f =
+        w.table.findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(a), 3);
     EXPECT_FALSE(f.created);
     EXPECT_EQ(f.node, first);
     EXPECT_EQ(w.table.nodeCount(), nodes + 2) << "only the two new intermediate positions";

@@ -82,7 +82,8 @@ TEST(Relator, ParentForThePrimeTwoTriesBothRoots) {
     Node* high = w.table.findOrCreate(2147483653u, 9, 5).node;
     const int lookups = w.log.hits + w.log.chainMisses + w.log.bucketMisses;
     EXPECT_EQ(r.findParent(&child, 10), high);
-    EXPECT_EQ(w.log.hits + w.log.chainMisses + w.log.bucketMisses, lookups + 2) << "5, then 2^31 + 5";
+    EXPECT_EQ(w.log.hits + w.log.chainMisses + w.log.bucketMisses, lookups + 2)
+        << "5, then 2^31 + 5";
     Node* low = w.table.findOrCreate(5, 9, 5).node;
     EXPECT_EQ(r.findParent(&child, 10), low);
     child.hashcodeMoved = 11;
@@ -116,11 +117,11 @@ TEST(Relator, RatingJumpStatistics) {
         int r10k, r20k, r10kL, r20kL;
     };
     const Case cases[] = {
-        {199, 500, 15000, 0, 0, 0, 0},      {200, 500, 15000, 1, 0, 0, 0},
-        {10000, 500, 15000, 1, 0, 1, 0},    {200, 15000, 25000, 0, 1, 0, 0},
-        {10000, 15000, 25000, 0, 1, 0, 1},  {200, 5000, 25000, 1, 0, 0, 0},
-        {200, -500, -15000, 1, 0, 0, 0},    {200, -12000, 25000, 0, 1, 0, 0},
-        {200, 9000, -25000, 1, 0, 0, 0},    {200, 25000, 5000, 0, 0, 0, 0},
+        {199, 500, 15000, 0, 0, 0, 0},     {200, 500, 15000, 1, 0, 0, 0},
+        {10000, 500, 15000, 1, 0, 1, 0},   {200, 15000, 25000, 0, 1, 0, 0},
+        {10000, 15000, 25000, 0, 1, 0, 1}, {200, 5000, 25000, 1, 0, 0, 0},
+        {200, -500, -15000, 1, 0, 0, 0},   {200, -12000, 25000, 0, 1, 0, 0},
+        {200, 9000, -25000, 1, 0, 0, 0},   {200, 25000, 5000, 0, 0, 0, 0},
     };
     for (const Case& k : cases) {
         EngineRig g;

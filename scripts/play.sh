@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the game and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j "$(nproc)" --target korvalt korvalt-cli
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No graphical display found: starting the terminal game instead." >&2
+  exec build/release/tools/korvalt-cli "$@"
+fi
+exec build/release/app/korvalt "$@"
