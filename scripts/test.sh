@@ -27,7 +27,7 @@ for c in "${configs[@]}"; do
   IFS=: read -r name sanitize type <<<"$c"
   dir="build/$name"
   echo "=== $name build ==="
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DKORVALT_SANITIZE="$sanitize" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DKORVALT_SANITIZE="$sanitize" -DKORVALT_BUILD_APP=ON >/dev/null
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900
 done
