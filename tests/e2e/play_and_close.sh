@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Plays the real program as a person would, under Xvfb: choose a rule, lower the budget,
+# click a cell, wait for the computer's answer on screen, close with Ctrl+Q. The program must
+# exit with 0, leave no sanitizer report, and write nothing under HOME.
+set -euo pipefail
+game=$1
+if [ -z "${KORVALT_E2E_INNER:-}" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  mkdir -p "$work/home" "$work/run"
+  chmod 700 "$work/run"
+  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" KORVALT_E2E_INNER=1 KORVALT_E2E_WORK="$work"
+  unset QT_QPA_PLATFORM
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$game"
+  # Fontconfig keeps its cache of the system fonts under HOME; that is the library's own
+  # doing, not the game's. Everything else must stay untouched.
+  written=$(cd "$HOME" && find . -mindepth 1 \( -path ./.cache/fontconfig -prune \) -o -print |
+            grep -v '^\./\.cache$' || true)
+  if [ -n "$written" ]; then
+    echo "the game wrote under HOME:"; echo "$written"; exit 1
+  fi
+  echo "e2e: played, answered, closed cleanly, nothing written under HOME"
+  exit 0
+fi
+
+log="$KORVALT_E2E_WORK/game.log"
+cd "$KORVALT_E2E_WORK"
+"$game" >"$log" 2>&1 &
+pid=$!
+fail() { echo "e2e: $*"; kill "$pid" 2>/dev/null || true; cat "$log"; exit 1; }
+
+timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup$' >/dev/null || fail "no rules dialog"
+click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
+click $((484 + 15)) $((304 + 96))      # Go-moku
+click $((484 + 293)) $((304 + 172))    # OK
+main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' | head -1) || fail "no game window"
+sleep 1
+# The budget spin edit: its down arrow, pressed until it reaches 1 thousand.
+for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
+click $((396 + 8 * 30 + 15)) $((221 + 7 * 30 + 15))   # row 7, column 8: next to the centre
+
+# Reads the board off the screen, one averaged colour per cell.
+cells() {
+  import -window root -crop 450x450+396+221 png:- 2>/dev/null |
+    convert png:- -scale 15x15\! txt:- | tail -n +2 |
+    sed -E 's/^([0-9]+),([0-9]+): \(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3 \4 \5/'
+}
+answered=""
+for _ in $(seq 1 120); do
+  board=$(cells)
+  blue=$(echo "$board" | awk '{ if ($5 - $3 > 20) n++ } END { print n + 0 }')
+  red=$(echo "$board" | awk '$1 == 8 && $2 == 7 && $3 - $5 > 20 { print "yes" }')
+  if [ "$blue" -ge 2 ] && [ "$red" = "yes" ]; then answered=1; break; fi
+  sleep 1
+done
+[ -n "$answered" ] || fail "no nought on the clicked cell and computer's cross on screen"
+import -window root -crop 674x481+396+221 "$KORVALT_E2E_WORK/../e2e-screen.png" 2>/dev/null || true
+
+xdotool key --window "$main" ctrl+q
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+kill -0 "$pid" 2>/dev/null && fail "still running after Ctrl+Q"
+status=0
+wait "$pid" || status=$?
+[ "$status" -eq 0 ] || fail "exit code $status"
+if grep -E 'ERROR: (Address|Leak)Sanitizer|WARNING: ThreadSanitizer|runtime error:' "$log"; then
+  fail "sanitizer report"
+fi
+exit 0
