@@ -87,42 +87,80 @@ const PatternTable& noughtTable() {
 
 namespace {
 
-// A pattern laid with one of its anchors on the move cell: the other slots as offsets along the
-// line, with the mask each must meet.
-struct Probe {
-    int8_t offset;
-    uint8_t mask;
-};
-struct Placement {
-    uint8_t probeCount;
-    Probe probes[PatternSlots - 1];
-};
-struct CompiledPattern {
-    uint8_t placementCount;
-    Placement placements[PatternSlots];
-};
+// A line through the move cell is held as one 64-bit word: for each of the 16 cells within
+// eight steps either side, one bit in the group of its kind (empty, cross, nought, off the
+// board). A pattern laid with one anchor on the move cell becomes the word of kinds it forbids
+// at each cell, so it matches exactly when the two words have no bit in common.
+constexpr int LineReach = PatternSlots - 1;
+constexpr uint8_t OffBoard = 0x10;
+constexpr uint8_t KindBit[4] = {0x02, 0x04, 0x08, 0x10};
+
+constexpr int positionOf(int offset) {
+    return offset < 0 ? offset + LineReach : offset + LineReach - 1;
+}
 
 struct CompiledTables {
-    CompiledPattern forms[PatternCount];
+    // Placements of every pattern, in table order and, within a pattern, anchor order.
+    uint64_t forbidden[PatternCount * PatternSlots];
+    int classStart[ClassCount + 1];
+    // Fewest crosses and noughts any placement of the class needs on its line: a line with
+    // fewer cannot match, which rules most lines out at a glance.
+    int needCrosses[ClassCount];
+    int needNoughts[ClassCount];
 };
+
+constexpr uint64_t GroupMask = 0xFFFF;
+
+// Cells of the placement where only one kind is allowed.
+int required(uint64_t forbid, int kind) {
+    uint64_t onlyThis = GroupMask;
+    for (int k = 0; k < 4; ++k) {
+        if (k != kind) {
+            onlyThis &= (forbid >> (16 * k)) & GroupMask;
+        }
+    }
+    return __builtin_popcountll(onlyThis);
+}
 
 CompiledTables compile(const PatternTable& table) {
     CompiledTables c{};
+    int n = 0;
+    int cls = 0;
     for (int p = 0; p < PatternCount; ++p) {
+        while (cls <= ClassCount && patterns::ClassStart[static_cast<std::size_t>(cls)] == p) {
+            c.classStart[cls++] = n;
+        }
         const auto& slots = table[static_cast<std::size_t>(p)];
-        CompiledPattern& form = c.forms[p];
         for (int a = 0; a < PatternSlots; ++a) {
             if ((slots[static_cast<std::size_t>(a)] & 0x20) == 0) {
                 continue;
             }
-            Placement& pl = form.placements[form.placementCount++];
+            uint64_t forbid = 0;
             for (int s = 0; s < PatternSlots; ++s) {
-                uint8_t m = slots[static_cast<std::size_t>(s)];
+                const uint8_t m = slots[static_cast<std::size_t>(s)];
                 if (s == a || m == 0) {
                     continue;
                 }
-                pl.probes[pl.probeCount++] = {static_cast<int8_t>(s - a), m};
+                for (int k = 0; k < 4; ++k) {
+                    if ((m & KindBit[k]) == 0) {
+                        forbid |= uint64_t{1} << (16 * k + positionOf(s - a));
+                    }
+                }
             }
+            c.forbidden[n++] = forbid;
+        }
+    }
+    while (cls <= ClassCount) {
+        c.classStart[cls++] = n;
+    }
+    for (int k = 0; k < ClassCount; ++k) {
+        c.needCrosses[k] = PatternSlots;
+        c.needNoughts[k] = PatternSlots;
+        for (int i = c.classStart[k]; i < c.classStart[k + 1]; ++i) {
+            const int crosses = required(c.forbidden[i], 1);
+            const int noughts = required(c.forbidden[i], 2);
+            c.needCrosses[k] = crosses < c.needCrosses[k] ? crosses : c.needCrosses[k];
+            c.needNoughts[k] = noughts < c.needNoughts[k] ? noughts : c.needNoughts[k];
         }
     }
     return c;
@@ -139,55 +177,75 @@ const CompiledTables& compiledNought() {
 
 constexpr int DirColumnStep[4] = {1, 1, 1, 0};
 constexpr int DirRowStep[4] = {1, -1, 0, 1};
-constexpr int LineReach = PatternSlots - 1;
-constexpr int LineLength = 2 * LineReach + 1;
-constexpr uint8_t OffBoard = 0x10;
 
-// The four lines through the move cell, each cell as the bit a mask tests for it.
 struct Lines {
-    uint8_t code[4][LineLength];
+    uint64_t word[4];
+    int crosses[4];
+    int noughts[4];
 };
+
+// The cells of each line through each cell, nearest first on either side; CellCount marks a
+// place off the board.
+struct LineCells {
+    uint8_t cell[CellCount][4][2 * LineReach];
+    LineCells() {
+        for (int c = 0; c < CellCount; ++c) {
+            for (int d = 0; d < 4; ++d) {
+                for (int i = -LineReach; i <= LineReach; ++i) {
+                    if (i == 0) {
+                        continue;
+                    }
+                    const int x = c % BoardSide + i * DirColumnStep[d];
+                    const int y = c / BoardSide + i * DirRowStep[d];
+                    const bool off = x < 0 || x >= BoardSide || y < 0 || y >= BoardSide;
+                    cell[c][d][positionOf(i)] =
+                        static_cast<uint8_t>(off ? CellCount : y * BoardSide + x);
+                }
+            }
+        }
+    }
+};
+const LineCells lineCells;
+
+// Group of each content value: Empty and Candidate are empty; stones by their bit.
+constexpr uint8_t KindOfContent[9] = {0, 0, 0, 0, 1, 0, 0, 0, 2};
 
 inline uint8_t codeOf(uint8_t content) {
     return content <= Candidate ? uint8_t{0x02} : content;
 }
 
 void readLines(const uint8_t* board, CellIndex move, Lines& lines) {
-    const int column = move % BoardSide;
-    const int row = move / BoardSide;
     for (int d = 0; d < 4; ++d) {
-        for (int i = -LineReach; i <= LineReach; ++i) {
-            const int x = column + i * DirColumnStep[d];
-            const int y = row + i * DirRowStep[d];
-            lines.code[d][i + LineReach] = (x < 0 || x >= BoardSide || y < 0 || y >= BoardSide)
-                                               ? OffBoard
-                                               : codeOf(board[y * BoardSide + x]);
+        const uint8_t* cells = lineCells.cell[move][d];
+        uint64_t word = 0;
+        for (int i = 0; i < 2 * LineReach; ++i) {
+            const int c = cells[i];
+            const int kind = c == CellCount ? 3 : KindOfContent[board[c]];
+            word |= uint64_t{1} << (16 * kind + i);
         }
+        lines.word[d] = word;
+        lines.crosses[d] = __builtin_popcountll(word & (GroupMask << 16));
+        lines.noughts[d] = __builtin_popcountll(word & (GroupMask << 32));
     }
 }
 
 // Tries the class against the free directions in order; returns the direction matched, or -1.
 int matchIn(const Lines& lines, const CompiledTables& tables, int patternClass,
             int& freeDirections) {
-    const int first = patterns::ClassStart[static_cast<std::size_t>(patternClass)];
-    const int end = patterns::ClassStart[static_cast<std::size_t>(patternClass) + 1];
+    const int first = tables.classStart[patternClass];
+    const int end = tables.classStart[patternClass + 1];
+    const int needCrosses = tables.needCrosses[patternClass];
+    const int needNoughts = tables.needNoughts[patternClass];
     for (int d = 0; d < 4; ++d) {
-        if ((freeDirections & (1 << d)) == 0) {
+        if ((freeDirections & (1 << d)) == 0 || lines.crosses[d] < needCrosses ||
+            lines.noughts[d] < needNoughts) {
             continue;
         }
-        const uint8_t* line = lines.code[d] + LineReach;
-        for (int p = first; p < end; ++p) {
-            const CompiledPattern& form = tables.forms[p];
-            for (int a = 0; a < form.placementCount; ++a) {
-                const Placement& pl = form.placements[a];
-                int s = 0;
-                while (s < pl.probeCount && (line[pl.probes[s].offset] & pl.probes[s].mask) != 0) {
-                    ++s;
-                }
-                if (s == pl.probeCount) {
-                    freeDirections &= ~(1 << d);
-                    return d;
-                }
+        const uint64_t line = lines.word[d];
+        for (int i = first; i < end; ++i) {
+            if ((line & tables.forbidden[i]) == 0) {
+                freeDirections &= ~(1 << d);
+                return d;
             }
         }
     }

@@ -17,13 +17,12 @@ void Expander::expand() {
     int best = -32600;
     uint32_t created = 0;
     n->count = 0;
-    const uint32_t toMove = n->hashcodeToMove;
-    const uint32_t moved = n->hashcodeMoved;
-    const uint8_t childAge = static_cast<uint8_t>(n->age + 1);
+    ChildKeys keys;
+    childKeys(n, expandCells, expandCount, keys);
     for (int i = 0; i < expandCount; ++i) {
         const CellIndex cell = expandCells[i];
         const NodeTable::Found f =
-            nodeTable->findOrCreate(moved, toMove * keyTable->primeFor(cell), childAge);
+            nodeTable->findOrCreate(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
         Node* child = f.node;
         if (f.created) {
             ++created;

@@ -30,17 +30,32 @@ bool Relator::isOnRingThree(CellIndex cell) {
     return (dr > dc ? dr : dc) == 3;
 }
 
+void Relator::childKeys(const Node* node, const CellIndex* cells, int n, ChildKeys& keys) {
+    keys.hashcodeToMove = node->hashcodeMoved;
+    keys.age = static_cast<uint8_t>(node->age + 1);
+    const uint32_t toMove = node->hashcodeToMove;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t moved = toMove * keyTable->primeFor(cells[i]); // wraps mod 2^32
+        keys.hashcodeMoved[i] = moved;
+        nodeTable->prefetch(keys.hashcodeToMove, moved);
+    }
+}
+
 void Relator::listChildren() {
-    childCount = 0;
-    const Node* current = topNode();
+    CellIndex cells[CellCount];
+    int n = 0;
     for (int c = 0; c < CellCount; ++c) {
-        const CellIndex cell = static_cast<CellIndex>(c);
-        if (!isEligible(cell)) {
-            continue;
+        if (isEligible(static_cast<CellIndex>(c))) {
+            cells[n++] = static_cast<CellIndex>(c);
         }
-        Node* child = findChild(current, cell);
+    }
+    ChildKeys keys;
+    childKeys(topNode(), cells, n, keys);
+    childCount = 0;
+    for (int i = 0; i < n; ++i) {
+        Node* child = nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
         if (child != nullptr) {
-            childCells[childCount] = cell;
+            childCells[childCount] = cells[i];
             childNodes[childCount] = child;
             ++childCount;
         }
@@ -57,6 +72,23 @@ void Relator::listExpandCells() {
     }
 }
 
+namespace {
+
+// The inverse of an odd number modulo 2^32, by Newton's iteration (each step doubles the bits).
+inline uint32_t inverseOf(uint32_t p) {
+    uint32_t x = p; // right to 3 bits, as p * p = 1 mod 8 for odd p
+    for (int i = 0; i < 4; ++i) {
+        x *= 2u - p * x;
+    }
+    return x;
+}
+
+} // namespace
+
+// The parent's hashcodeToMove is the x with x * p = h (mod 2^32). For an odd prime it is
+// unique: h times the inverse of p, the same number that dividing the product out and
+// correcting for its wraps gives. For p = 2 it is h / 2 or h / 2 + 2^31, tried in that order,
+// and there is none when h is odd.
 Node* Relator::findParent(const Node* node, CellIndex cell) {
     const uint32_t p = keyTable->knownPrimeFor(cell);
     if (p == 0) {
@@ -64,47 +96,45 @@ Node* Relator::findParent(const Node* node, CellIndex cell) {
         return nullptr;
     }
     const uint32_t h = node->hashcodeMoved;
-    const uint32_t q = h / p;
-    const uint32_t r = h % p;
     const uint8_t age = static_cast<uint8_t>(node->age - 1);
-    if (r == 0) {
-        Node* parent = nodeTable->find(q, node->hashcodeToMove, age);
-        if (parent != nullptr || p != 2) {
-            return parent;
-        }
+    if (p != 2) {
+        return nodeTable->find(h * inverseOf(p), node->hashcodeToMove, age);
     }
-    // The product wrapped: x = q + d * M + (r + R * d) / p solves x * p = h (mod 2^32).
-    const uint32_t m = 0xFFFFFFFFu / p;
-    const uint32_t rr = 0xFFFFFFFFu % p + 1u;
-    for (uint32_t d = 1; d <= p; ++d) {
-        if ((r + rr * d) % p == 0) {
-            return nodeTable->find(q + d * m + (r + rr * d) / p, node->hashcodeToMove, age);
-        }
+    if ((h & 1u) != 0) {
+        return nullptr;
     }
-    return nullptr; // p = 2 with h odd: no position has this parent
+    Node* parent = nodeTable->find(h / 2, node->hashcodeToMove, age);
+    if (parent != nullptr) {
+        return parent;
+    }
+    return nodeTable->find(h / 2 + 0x80000000u, node->hashcodeToMove, age);
 }
 
 bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) {
     bool result = false;
     if (changed || added == 0) {
         int best = -32600;
+        CellIndex cells[CellCount];
+        int n = 0;
         if (openingRule == 1 && parent->age == 1) {
             for (CellIndex cell : ringThree.cells) {
-                const Node* child = findChild(parent, cell);
-                if (child != nullptr && child->rating > best) {
-                    best = child->rating;
-                }
+                cells[n++] = cell;
             }
         } else {
             // Stones included: the board is a descendant's, so it covers the parent's children.
             for (int c = 0; c < CellCount; ++c) {
-                if (board[c] == Empty) {
-                    continue;
+                if (board[c] != Empty) {
+                    cells[n++] = static_cast<CellIndex>(c);
                 }
-                const Node* child = findChild(parent, static_cast<CellIndex>(c));
-                if (child != nullptr && child->rating > best) {
-                    best = child->rating;
-                }
+            }
+        }
+        ChildKeys keys;
+        childKeys(parent, cells, n, keys);
+        for (int i = 0; i < n; ++i) {
+            const Node* child =
+                nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+            if (child != nullptr && child->rating > best) {
+                best = child->rating;
             }
         }
         if (parent->rating != -best) {
@@ -143,6 +173,13 @@ void Relator::propagateUp(uint32_t added) {
 // Depth-first over every ancestor whose missing stones, latest first, alternate between the
 // sides; the depth is at most the ply count.
 void Relator::propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine) {
+    // Start loading every parent's slot before the walk goes down the first one.
+    for (int i = fromPly; i > 0; i -= 2) {
+        const uint32_t p = keyTable->knownPrimeFor(plies[i].move);
+        if (p > 2) {
+            nodeTable->prefetch(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
+        }
+    }
     for (int i = fromPly; i > 0; i -= 2) {
         Node* parent = findParent(node, plies[i].move);
         if (parent != nullptr) {

@@ -37,5 +37,15 @@ public:
     uint8_t expandCells[CellCount];
 
 protected:
+    /// Child keys of a Node for a list of cells, computed (and their slots prefetched) in cell
+    /// order before any lookup, so the misses of one batch overlap. Prime hand-out order and
+    /// lookup order stay those of looking each child up in turn.
+    struct ChildKeys {
+        uint32_t hashcodeToMove;
+        uint8_t age;
+        uint32_t hashcodeMoved[CellCount];
+    };
+    void childKeys(const Node* node, const CellIndex* cells, int n, ChildKeys& keys);
+
     void propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine);
 };

@@ -334,7 +334,8 @@ TEST(LoopThread, StopsPromptlyAndJoinsWhileRequestsArrive) {
     h.Engine.store(&engine);
     // Another thread plays the window: requests, mode changes and snapshot reads.
     std::thread hammer([&] {
-        for (int i = 0; i < 400; ++i) {
+        // Keeps going until the thread has published at least once (slow under sanitizers).
+        for (int i = 0; i < 400 || (!h.snapshot().engineReady && i < 60000); ++i) {
             switch (i % 7) {
             case 0:
                 h.ClickedCell.store(static_cast<int32_t>(i % CellCount));

@@ -1,0 +1,28 @@
+#include "EngineWorld.h"
+
+// A short growth run from a fresh engine: any change in the engine's arithmetic, its order of
+// lookups or its prime hand-out shows here as different numbers, in every build.
+TEST(Signature, GrowthRunFromAFreshEngine) {
+    struct Expected {
+        uint32_t rule, rootCount;
+        int rootRating, maxPly, hits, ageCollisions, chainMisses, bucketMisses;
+    };
+    const Expected cases[] = {
+        {0, 50449, 2587, 7, 175099, 0, 79233, 60641},
+        {1, 54936, 1573, 7, 191403, 0, 83413, 63451},
+    };
+    for (const Expected& k : cases) {
+        EngineRig g(k.rule);
+        for (int i = 0; i < 2000; ++i) {
+            g->growStep();
+        }
+        EXPECT_EQ(g->rootNode()->count + 0, k.rootCount) << "rule " << k.rule;
+        EXPECT_EQ(g->rootNode()->rating + 0, k.rootRating) << "rule " << k.rule;
+        EXPECT_EQ(g->maxPlyReached, k.maxPly) << "rule " << k.rule;
+        EXPECT_EQ(g.w.log.hits, k.hits) << "rule " << k.rule;
+        EXPECT_EQ(g.w.log.ageCollisions, k.ageCollisions) << "rule " << k.rule;
+        EXPECT_EQ(g.w.log.chainMisses, k.chainMisses) << "rule " << k.rule;
+        EXPECT_EQ(g.w.log.bucketMisses, k.bucketMisses) << "rule " << k.rule;
+        EXPECT_EQ(g.w.log.message, nullptr) << "rule " << k.rule;
+    }
+}
