@@ -34,17 +34,19 @@ namespace {
 constexpr std::size_t ChunkNodes = 16384;
 } // namespace
 
-Node* NodeTable::allocateNodes(std::size_t n) {
-    const uint64_t bytes = n * sizeof(Node);
+void NodeTable::takeBytes(uint64_t bytes) {
     if (allocatedBytes + bytes > allocationLimit) {
         throw std::bad_alloc();
     }
+    allocatedBytes += bytes;
+}
+
+Node* NodeTable::allocateNodes(std::size_t n) {
     // calloc hands out zeroed memory; fresh pages cost nothing until they are written.
     void* p = std::calloc(n, sizeof(Node));
     if (p == nullptr) {
         throw std::bad_alloc();
     }
-    allocatedBytes += bytes;
     return static_cast<Node*>(p);
 }
 
@@ -79,6 +81,7 @@ NodeTable::~NodeTable() {
 Node* NodeTable::newOverflowNode() {
     if (chunkNext == chunkEnd) {
         chunks.reserve(chunks.size() + 1);
+        takeBytes(ChunkNodes * sizeof(Node));
         Node* c = allocateNodes(ChunkNodes);
         chunks.push_back(c);
         chunkNext = c;
@@ -87,16 +90,23 @@ Node* NodeTable::newOverflowNode() {
     return chunkNext++;
 }
 
+// Exactly one Logger event per lookup that finds nothing: what it met decides which.
+void NodeTable::countMiss(bool ageCollision, bool otherKey) {
+    if (ageCollision) {
+        logger.countAgeCollision();
+    } else if (otherKey) {
+        logger.countChainMiss();
+    } else {
+        logger.countBucketMiss();
+    }
+}
+
 NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved,
                                          uint8_t age) {
     const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
     Node* blk = buckets[bucket];
     if (blk == nullptr) {
-        const uint64_t bytes = BlockSize * sizeof(Node);
-        if (allocatedBytes + bytes > allocationLimit) {
-            throw std::bad_alloc();
-        }
-        allocatedBytes += bytes;
+        takeBytes(BlockSize * sizeof(Node));
         blk = blockArena + static_cast<std::size_t>(bucket) * BlockSize;
         buckets[bucket] = blk;
     }
@@ -126,13 +136,7 @@ NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashc
     cur->hashcodeMoved = hashcodeMoved;
     cur->age = age;
     ++nodesInUse;
-    if (ageCollision) {
-        logger.countAgeCollision();
-    } else if (otherKey) {
-        logger.countChainMiss();
-    } else {
-        logger.countBucketMiss();
-    }
+    countMiss(ageCollision, otherKey);
     return {cur, true};
 }
 
@@ -142,9 +146,9 @@ Node* NodeTable::find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t a
     }
     bool ageCollision = false;
     bool otherKey = false;
-    const Node* blk = buckets[bucketOf(hashcodeToMove, hashcodeMoved)];
+    Node* blk = buckets[bucketOf(hashcodeToMove, hashcodeMoved)];
     if (blk != nullptr) {
-        Node* cur = const_cast<Node*>(blk) + slotOf(hashcodeMoved);
+        Node* cur = blk + slotOf(hashcodeMoved);
         // A free head slot holds no key and so counts as another key.
         if (cur->hashcodeToMove == 0) {
             otherKey = true;
@@ -162,12 +166,6 @@ Node* NodeTable::find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t a
             }
         }
     }
-    if (ageCollision) {
-        logger.countAgeCollision();
-    } else if (otherKey) {
-        logger.countChainMiss();
-    } else {
-        logger.countBucketMiss();
-    }
+    countMiss(ageCollision, otherKey);
     return nullptr;
 }

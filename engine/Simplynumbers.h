@@ -102,7 +102,10 @@ public:
 
 private:
     Node* newOverflowNode();
+    void countMiss(bool ageCollision, bool otherKey);
     Node* allocateNodes(std::size_t n);
+    /// Counts bytes against the allocation limit, or throws std::bad_alloc past it.
+    void takeBytes(uint64_t bytes);
 
     Node** buckets;
     Node* blockArena = nullptr; ///< room for every bucket's block, reserved but untouched
