@@ -1,8 +1,40 @@
 #include "Setup.h"
 
 #include <QButtonGroup>
+#include <QPainter>
+#include <QStyleOptionButton>
 
 #include "Korvaltmain.h"
+
+namespace {
+
+// A radio button whose caption wraps onto a second line, as the rule's long caption needs.
+class WrappingRadioButton : public QRadioButton {
+public:
+    WrappingRadioButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {}
+
+protected:
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        const QRect indicator =
+            style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, this);
+        option.rect = QRect(indicator.left(), (height() - indicator.height()) / 2,
+                            indicator.width(), indicator.height());
+        style()->drawPrimitive(QStyle::PE_IndicatorRadioButton, &option, &p, this);
+        const int left = indicator.right() + 6;
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                 QPalette::WindowText));
+        p.drawText(QRect(left, 0, width() - left, height()),
+                   Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, text());
+    }
+};
+
+} // namespace
 
 TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
     // The form's fonts, by their metric twins where the machine lacks them.
@@ -32,7 +64,7 @@ TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
     RadioButton1 =
         new QRadioButton("Go-moku (simply mode, first player has strong advantage).", this);
     RadioButton1->setGeometry(8, 88, 353, 17);
-    RadioButton2 = new QRadioButton(
+    RadioButton2 = new WrappingRadioButton(
         "Do not allow first player to put second move in the central 5x5 square.", this);
     RadioButton2->setGeometry(8, 104, 353, 33);
     RadioButton3 = new QRadioButton("Renju (to be supported in future versions)", this);
