@@ -218,14 +218,18 @@ void readLines(const uint8_t* board, CellIndex move, Lines& lines) {
     for (int d = 0; d < 4; ++d) {
         const uint8_t* cells = lineCells.cell[move][d];
         uint64_t word = 0;
+        int crosses = 0;
+        int noughts = 0;
         for (int i = 0; i < 2 * LineReach; ++i) {
             const int c = cells[i];
             const int kind = c == CellCount ? 3 : KindOfContent[board[c]];
             word |= uint64_t{1} << (16 * kind + i);
+            crosses += kind == 1 ? 1 : 0;
+            noughts += kind == 2 ? 1 : 0;
         }
         lines.word[d] = word;
-        lines.crosses[d] = __builtin_popcountll(word & (GroupMask << 16));
-        lines.noughts[d] = __builtin_popcountll(word & (GroupMask << 32));
+        lines.crosses[d] = crosses;
+        lines.noughts[d] = noughts;
     }
 }
 
