@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -98,6 +99,7 @@ private slots:
     void inspectionWindow();
     void gameOverIsAnnounced();
     void closingMidGrowthJoinsTheThread();
+    void randomInputNeverBreaksTheGame();
 };
 
 void WindowTest::rulesDialogNeedsAChoice() {
@@ -420,6 +422,65 @@ void WindowTest::closingMidGrowthJoinsTheThread() {
     QVERIFY(t.elapsed() < 5000);
     QCOMPARE(p->main.shared.StopRequest.load(), 1);
     delete p;
+}
+
+void WindowTest::randomInputNeverBreaksTheGame() {
+    // Clicks anywhere, buttons, modes and resizes in any order, while the thread works.
+    Program p;
+    p.main.CSpinEditChilds->setValue(1);
+    p.start(true);
+    QRandomGenerator rng(11);
+    // A finished game announces itself with a modal box: answer it whenever it comes.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->accept();
+        }
+    });
+    closer.start(20);
+    for (int step = 0; step < 400; ++step) {
+        const int row = static_cast<int>(rng.bounded(15));
+        const int col = static_cast<int>(rng.bounded(15));
+        switch (rng.bounded(10)) {
+        case 0:
+            p.main.ButtonMClick();
+            break;
+        case 1:
+            p.main.ButtonTBClick();
+            break;
+        case 2:
+            p.main.ButtonRClick();
+            break;
+        case 3:
+            p.main.ComboBoxMode->setCurrentIndex(static_cast<int>(rng.bounded(4)));
+            break;
+        case 4:
+            p.main.resize(500 + static_cast<int>(rng.bounded(500)),
+                          400 + static_cast<int>(rng.bounded(400)));
+            break;
+        case 5:
+            p.main.ButtonAClick();
+            break;
+        default:
+            // The web-address line would start a browser: every other cell is fair game.
+            if (!(p.main.AboutShown != 0 && row == 12 && col >= 3 && col <= 8)) {
+                p.clickWindowCell(row, col);
+            }
+            break;
+        }
+        QTest::qWait(static_cast<int>(rng.bounded(15)));
+        const Snapshot s = p.main.shared.snapshot();
+        QVERIFY(s.ShownPly >= 1 && s.ShownPly <= 225);
+        QCOMPARE(s.plyMoves[0], uint8_t{112});
+    }
+    p.main.ComboBoxMode->setCurrentIndex(1);
+    p.main.close();
+    QVERIFY(!p.main.thread->running());
+    // With the thread stopped, the engine's board must match its plies.
+    Gameboard* g = p.engine();
+    for (int i = 0; i < g->plyCount; ++i) {
+        QCOMPARE(g->board[g->plyAt(i).move], uint8_t(i % 2 == 0 ? Cross : Nought));
+    }
 }
 
 QTEST_MAIN(WindowTest)
