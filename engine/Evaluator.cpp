@@ -331,8 +331,7 @@ bool Evaluator::matchClass(int patternClass, int& freeDirections, CellIndex move
     Lines lines;
     readLines(board, move, lines);
     const CompiledTables& tables = (plyCount % 2 == 0) ? compiledCross() : compiledNought();
-    matchedDirection = matchIn(lines, tables, patternClass, freeDirections);
-    return matchedDirection >= 0;
+    return matchIn(lines, tables, patternClass, freeDirections) >= 0;
 }
 
 void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {

@@ -83,8 +83,8 @@ public:
     bool openingRuleAllows(CellIndex cell) const;
 
     void evaluateChild(const Node* parent, Node* child, CellIndex move);
-    /// Finds one line of the class through the move cell among the free directions, clears
-    /// that direction's bit and reports it in matchedDirection.
+    /// Finds one line of the class through the move cell among the free directions and clears
+    /// that direction's bit.
     bool matchClass(int patternClass, int& freeDirections, CellIndex move);
     bool cellMatches(int column, int row, uint8_t mask) const;
 
@@ -102,6 +102,4 @@ protected:
             logger->setMessage(text);
         }
     }
-
-    int matchedDirection = -1;
 };
