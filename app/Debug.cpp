@@ -4,22 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "FormKit.h"
 #include "Korvaltmain.h"
 
 TDebugForm::TDebugForm(TMainForm* mainForm, QWidget* parent) : QWidget(parent), form(mainForm) {
     setWindowTitle("DebugForm");
     move(4, 1);
     resize(1022, 726);
-    QFont font("MS Sans Serif");
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(pixelFont("MS Sans Serif", 11));
 
-    Label1 = new QLabel("Nodes to expand:", this);
-    QFont f19 = font;
-    f19.setPixelSize(19);
-    Label1->setFont(f19);
-    Label1->move(16, 16);
-    Label1->adjustSize();
+    const QFont f19 = pixelFont("MS Sans Serif", 19);
+    Label1 = placedLabel(this, "Nodes to expand:", 16, 16, &f19);
     CSpinEdit1 = new QSpinBox(this);
     CSpinEdit1->setGeometry(176, 16, 121, 22);
     CSpinEdit1->setRange(1, 100000);
@@ -27,12 +22,8 @@ TDebugForm::TDebugForm(TMainForm* mainForm, QWidget* parent) : QWidget(parent), 
     CSpinEdit1->setValue(2000);
     Build = new QPushButton("Expand", this);
     Build->setGeometry(312, 16, 75, 25);
-    Label2 = new QLabel("Max depth:", this);
-    QFont f24 = font;
-    f24.setPixelSize(24);
-    Label2->setFont(f24);
-    Label2->move(432, 8);
-    Label2->adjustSize();
+    const QFont f24 = pixelFont("MS Sans Serif", 24);
+    Label2 = placedLabel(this, "Max depth:", 432, 8, &f24);
     CSpinEdit2 = new QSpinBox(this);
     CSpinEdit2->setGeometry(560, 16, 121, 22);
     CSpinEdit2->setRange(1, 100000);

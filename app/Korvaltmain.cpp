@@ -16,6 +16,7 @@
 #include <chrono>
 #include <thread>
 
+#include "FormKit.h"
 #include "Setup.h"
 
 #ifndef KORVALT_DATA_DIR
@@ -71,16 +72,7 @@ const char* const LanguageTable[40] = {
 };
 
 QFont arial(int pixels) {
-    QFont f("Arial");
-    f.setPixelSize(pixels);
-    return f;
-}
-
-QLabel* label(QWidget* parent, const char* text, int x, int y) {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->move(x, y);
-    l->adjustSize();
-    return l;
+    return pixelFont("Arial", pixels);
 }
 
 QPushButton* button(QWidget* parent, const char* text, int x, int y) {
@@ -182,27 +174,27 @@ TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setu
     Panel1->setGeometry(432, 0, 185, 457);
     Panel1->setFont(arial(13));
     Panel1->setAutoFillBackground(true);
-    Label5 = label(Panel1, "Move:   First   /   Last", 8, 16);
-    Label1 = label(Panel1, "Child count:", 8, 32);
+    Label5 = placedLabel(Panel1, "Move:   First   /   Last", 8, 16);
+    Label1 = placedLabel(Panel1, "Child count:", 8, 32);
     Label1->setToolTip("Number of child nodes of  first and last moves.");
-    Label2 = label(Panel1, "Rating", 8, 48);
+    Label2 = placedLabel(Panel1, "Rating", 8, 48);
     Label2->setToolTip("Rating of first and last moves.");
-    Label3 = label(Panel1, "Length", 8, 64);
+    Label3 = placedLabel(Panel1, "Length", 8, 64);
     Label3->setToolTip("Maximum length of calculated path.");
-    Label8 = label(Panel1, "Collisions", 8, 80);
+    Label8 = placedLabel(Panel1, "Collisions", 8, 80);
     Label8->setStyleSheet("color: red");
     Label8->hide();
-    LabelAverages = label(Panel1, "averages", 8, 96);
+    LabelAverages = placedLabel(Panel1, "averages", 8, 96);
     LabelAverages->hide();
-    Label4 = label(Panel1, "Mode:", 8, 120);
+    Label4 = placedLabel(Panel1, "Mode:", 8, 120);
     Label4->setFont(arial(19));
     Label4->adjustSize();
     ComboBoxMode = new QComboBox(Panel1);
     ComboBoxMode->addItems(
         {"Human Vs Human", "Human Vs Computer", "Computer Vs Computer", "Calculate debuts"});
     ComboBoxMode->setGeometry(8, 152, 169, 24);
-    Label6 = label(Panel1, "Childs to calculate before ", 8, 192);
-    Label7 = label(Panel1, "move (thousands):", 8, 208);
+    Label6 = placedLabel(Panel1, "Childs to calculate before ", 8, 192);
+    Label7 = placedLabel(Panel1, "move (thousands):", 8, 208);
     CSpinEditChilds = new CSpinEdit(Panel1);
     CSpinEditChilds->setGeometry(120, 216, 57, 26);
     CSpinEditChilds->setRange(1, 1000);

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 
+#include "FormKit.h"
 #include "Korvaltmain.h"
 
 namespace {
@@ -43,21 +44,13 @@ TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Korvalt setup");
     setFixedSize(368, 192);
     move(484, 304);
-    QFont font("MS Sans Serif");
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(pixelFont("MS Sans Serif", 11));
 
-    Label1 = new QLabel("Please choose game mode", this);
-    QFont big = font;
-    big.setPixelSize(24);
-    Label1->setFont(big);
-    Label1->move(24, 16);
-    Label1->adjustSize();
+    const QFont big = pixelFont("MS Sans Serif", 24);
+    Label1 = placedLabel(this, "Please choose game mode", 24, 16, &big);
 
     Label2 = new QLabel("To win, put 5 (or more) moves in a straight line.  ", this);
-    QFont middle = font;
-    middle.setPixelSize(13);
-    Label2->setFont(middle);
+    Label2->setFont(pixelFont("MS Sans Serif", 13));
     Label2->setWordWrap(true);
     Label2->setGeometry(8, 56, 352, 28);
 
