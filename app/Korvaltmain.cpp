@@ -316,16 +316,10 @@ void TMainForm::playSound(const QString& name) {
     }
 }
 
+// Through the orientation published with the plies on show: a click means the cell the
+// player sees, even while the thread has already turned the board for a newer position.
 int TMainForm::ToEngineCell(int w) const {
-    int column = w % BoardSide;
-    int row = w / BoardSide;
-    if (shared.FlipColumns.load() != 0) {
-        column = 14 - column;
-    }
-    if (shared.FlipRows.load() != 0) {
-        row = 14 - row;
-    }
-    return shared.Transposed.load() != 0 ? column * BoardSide + row : row * BoardSide + column;
+    return engineCellOf(w, view.orientation);
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -362,19 +356,14 @@ void TMainForm::FormShow() {
         return; // the engine exists already
     }
     CheckBoxGrow->setCheckState(Qt::Checked);
-    logger = std::make_unique<Logger>();
-    primes = std::make_unique<CellPrimes>();
-    table = std::make_unique<NodeTable>(*logger);
-    engine = std::make_unique<Gameboard>(
-        primes.get(), table.get(), setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u,
-        &shared.SpareOrientationFlag, &shared.Transposed, &shared.FlipRows, &shared.FlipColumns);
-    engine->logger = logger.get();
+    engineSet = std::make_unique<EngineSet>(
+        setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u, &shared.orientation);
     Snapshot first;
-    captureGamePosition(*engine, first);
+    captureGamePosition(engineSet->engine, first);
     shared.publish(first);
     view = first;
     // Last: from here on the thread owns the engine.
-    shared.Engine.store(engine.get());
+    shared.Engine.store(&engineSet->engine);
     grid->update();
 }
 
@@ -494,7 +483,8 @@ void TMainForm::gridClick() {
         return;
     }
     if (shared.MoveRequest.load() == 0) {
-        shared.ClickedCell.store(ToEngineCell(row * BoardSide + col));
+        shared.ClickedCell.store(
+            Handshake::tagClick(ToEngineCell(row * BoardSide + col), view.ShownPly));
     }
 }
 
@@ -648,7 +638,9 @@ void TMainForm::showPriorityError() {
 }
 
 void TMainForm::priorityMessage() {
-    QMessageBox::information(this, QString(), "Error setting THREAD_PRIORITY_BELOW_NORMAL");
+    QMessageBox box(QMessageBox::NoIcon, QString(), "Error setting THREAD_PRIORITY_BELOW_NORMAL",
+                    QMessageBox::Ok, this);
+    box.exec();
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {

@@ -181,8 +181,5 @@ private:
     std::unique_ptr<QSoundEffect> sounds[3];
 
     // The engine and its tables: built on first show, destroyed after the thread has stopped.
-    std::unique_ptr<Logger> logger;
-    std::unique_ptr<CellPrimes> primes;
-    std::unique_ptr<NodeTable> table;
-    std::unique_ptr<Gameboard> engine;
+    std::unique_ptr<EngineSet> engineSet;
 };

@@ -47,6 +47,7 @@ void captureGamePosition(const Gameboard& g, Snapshot& s) {
         s.representative[c] = g.isRepresentative(static_cast<CellIndex>(c));
     }
     s.topAge = g.topNode()->age;
+    s.orientation = g.orientation->load();
     s.rootCount = g.rootNode()->count;
     s.maxPlyReached = g.maxPlyReached;
 }
@@ -99,11 +100,19 @@ void ThinkingLoop::formatCount(char* out, std::size_t size, uint32_t rootCount, 
                   static_cast<int>(b), ub);
 }
 
+bool lowerThreadPriority() {
+    const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
+    errno = 0; // -1 is also a valid priority: only errno tells a failure
+    const int current = getpriority(PRIO_PROCESS, tid);
+    if (current == -1 && errno != 0) {
+        return false;
+    }
+    const int lowered = current + 2 < 19 ? current + 2 : 19;
+    return setpriority(PRIO_PROCESS, tid, lowered) == 0;
+}
+
 void ThinkingLoop::run() {
-    // Below normal: nice 2 for this thread alone (Linux threads carry their own nice value).
-    errno = 0;
-    const int tid = static_cast<int>(syscall(SYS_gettid));
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 2) != 0) {
+    if (!lowerThreadPriority()) {
         port.showPriorityError();
     }
     while (h.StopRequest.load() == 0) {
@@ -136,145 +145,185 @@ void ThinkingLoop::pass() {
         sleep(100);
         return;
     }
+    bool publishNow = true;
     try {
-        if (port.mode() < 2) {
-            AutoCountdown = 0;
-        } else if (AutoCountdown == 0) {
-            AutoCountdown = 1000;
-        }
-
-        // Snapshot before any request is served.
-        const int spin = port.spinValue();
-        int z = g->topNode()->rating;
-        const int seenByFirst = (g->plyCount % 2 != 0) ? z : -z;
-        const bool balanced = std::abs(seenByFirst - g->rootNode()->rating) < 500;
-        const uint32_t t = g->rootNode()->count;
-        const uint32_t v = moveThreshold(spin, AutoCountdown, LastMoveCount);
-        int64_t budget = rawBudget(z, treeSizeFactor(t), spin);
-        if (budget < v) {
-            budget = v;
-        }
-
-        if (h.RewindRequest.load() != 0) {
-            h.RewindRequest.store(0);
-            g->rewindToRoot();
-        } else if (h.ClickedCell.load() != NoCell) {
-            const int32_t cell = h.ClickedCell.load();
-            if (cell >= 0 && cell < CellCount && g->playClicked(static_cast<CellIndex>(cell))) {
-                const int rating = g->topNode()->rating;
-                h.NoticePly.store(g->plyCount);
-                h.MoveNotice.store(rating);
-                // A click that made five ends the game: nothing to answer.
-                if (port.mode() == 1 && rating < 32600) {
-                    h.MoveRequest.store(1);
-                }
-            }
-            h.ClickedCell.store(NoCell);
-        } else {
-            bool takeBackTurn = true;
-            if (h.MoveRequest.load() != 0) {
-                const Node* top = g->topNode();
-                const bool waits = AutoCountdown == 0 && !outOfMemory && top->count < v &&
-                                   top->rating >= -20000 && top->rating <= 20000 &&
-                                   top->candidateCount != 1;
-                if (gameOver(*g)) {
-                    h.MoveRequest.store(0); // the game is over: no move, no notice
-                    takeBackTurn = false;
-                } else if (!waits) {
-                    h.MoveRequest.store(0);
-                    int32_t notice;
-                    const int gamePly = g->plyCount;
-                    try {
-                        notice = outOfMemory ? moveWithoutGrowing(*g) : g->computerMove();
-                    } catch (const std::bad_alloc&) {
-                        outOfMemory = true;
-                        while (g->plyCount > gamePly) {
-                            g->undoMove();
-                        }
-                        notice = moveWithoutGrowing(*g);
-                    }
-                    h.NoticePly.store(g->plyCount);
-                    h.MoveNotice.store(notice);
-                    LastMoveCount = g->topNode()->count;
-                    z = g->topNode()->rating;
-                    takeBackTurn = false;
-                }
-            }
-            if (takeBackTurn && h.TakeBackRequest.load() != 0) {
-                h.TakeBackRequest.store(0);
-                if (AutoCountdown > 0) {
-                    if (t > 40000000u) {
-                        AutoCountdown = 0;
-                    } else {
-                        --AutoCountdown;
-                    }
-                    if (AutoCountdown == 0 && port.mode() == 2) {
-                        h.RewindRequest.store(1);
-                        port.setMode(1);
-                    }
-                }
-                if (g->plyCount > 1) {
-                    g->undoMove();
-                }
-                z = g->topNode()->rating;
-            }
-        }
-
-        // Debut back-up: leave positions that are no longer balanced.
-        if (port.mode() == 3 && AutoCountdown > 0 && !balanced) {
-            if (PassCounter % 5 == 0 || PassCounter % 7 == 0) {
-                h.RewindRequest.store(1);
-            } else {
-                h.TakeBackRequest.store(1);
-            }
-            ++PassCounter;
+        PassState p = takeSnapshot(*g);
+        serveRequest(*g, p);
+        if (debutBackUp(p) || automaticMove(*g, p)) {
             return;
         }
-
-        const bool over = gameOver(*g);
-        const uint32_t here = g->topNode()->count;
-        const int mode = port.mode();
-        if ((mode == 2 || mode == 3) && !over) {
-            const uint32_t k = balanced ? static_cast<uint32_t>(spin) * 1000u : 20000u;
-            if (here >= k) {
-                h.MoveRequest.store(1);
-                return;
-            }
-        }
-
-        const bool grow = port.growChecked();
-        if (static_cast<int64_t>(here) < budget && z > -32300 && z < 32300 && grow &&
-            !outOfMemory) {
-            const int gamePly = g->plyCount;
-            try {
-                g->growStep();
-            } catch (const std::bad_alloc&) {
-                outOfMemory = true;
-                while (g->plyCount > gamePly) {
-                    g->undoMove();
-                }
-            }
-            grewThisPass = true;
-            ++PassCounter;
-        } else {
-            if (AutoCountdown != 0 && grow && !over) {
-                if (balanced || mode == 2) {
-                    h.MoveRequest.store(1);
-                } else {
-                    h.TakeBackRequest.store(1);
-                }
-                return;
-            }
-            sleep(300);
-        }
+        publishNow = growOrIdle(*g, p);
     } catch (const std::bad_alloc&) {
         outOfMemory = true; // the table could not grow; what it holds stays usable
     }
+    if (publishNow) {
+        publish(*g);
+    }
+}
 
-    if (grewThisPass && PassCounter % 100 != 0) {
+// Steps 2 to 4: the countdown of the computer-only modes, what the pass sees before serving a
+// request, and the budgets that follow from it.
+ThinkingLoop::PassState ThinkingLoop::takeSnapshot(const Gameboard& g) {
+    PassState p{};
+    p.mode = port.mode();
+    p.spin = port.spinValue();
+    p.grow = port.growChecked();
+    if (p.mode < 2) {
+        AutoCountdown = 0;
+    } else if (AutoCountdown == 0) {
+        AutoCountdown = 1000;
+    }
+    p.z = g.topNode()->rating;
+    const int seenByFirst = (g.plyCount % 2 != 0) ? p.z : -p.z;
+    p.balanced = std::abs(seenByFirst - g.rootNode()->rating) < 500;
+    p.rootCount = g.rootNode()->count;
+    p.threshold = moveThreshold(p.spin, AutoCountdown, LastMoveCount);
+    p.budget = rawBudget(p.z, treeSizeFactor(p.rootCount), p.spin);
+    if (p.budget < p.threshold) {
+        p.budget = p.threshold;
+    }
+    return p;
+}
+
+// Step 5: at most one request, in the order restart, click, computer move, take-back. Each is
+// taken with one exchange, so a request set meanwhile is never lost.
+void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
+    if (h.RewindRequest.exchange(0) != 0) {
+        g.rewindToRoot();
         return;
     }
-    publish(*g);
+    const int32_t click = h.ClickedCell.exchange(NoCell);
+    if (click != NoCell) {
+        const int cell = Handshake::clickCell(click);
+        const int seen = Handshake::clickPly(click);
+        if (click >= 0 && cell < CellCount && (seen == 0 || seen == g.plyCount) &&
+            g.playClicked(static_cast<CellIndex>(cell))) {
+            const int rating = g.topNode()->rating;
+            h.NoticePly.store(g.plyCount);
+            h.MoveNotice.store(rating);
+            // A click that made five ends the game: nothing to answer.
+            if (p.mode == 1 && rating < 32600) {
+                h.MoveRequest.store(1);
+            }
+        }
+        return;
+    }
+    if (h.MoveRequest.load() != 0) {
+        const Node* top = g.topNode();
+        const bool waits = AutoCountdown == 0 && !outOfMemory && top->count < p.threshold &&
+                           top->rating >= -20000 && top->rating <= 20000 &&
+                           top->candidateCount != 1;
+        if (gameOver(g)) {
+            h.MoveRequest.store(0); // the game is over: no move, no notice
+            return;
+        }
+        if (!waits) {
+            serveComputerMove(g, p);
+            return;
+        }
+    }
+    serveTakeBack(g, p);
+}
+
+void ThinkingLoop::serveComputerMove(Gameboard& g, PassState& p) {
+    if (h.MoveRequest.exchange(0) == 0) {
+        return;
+    }
+    int32_t notice;
+    const int gamePly = g.plyCount;
+    try {
+        notice = outOfMemory ? moveWithoutGrowing(g) : g.computerMove();
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+        while (g.plyCount > gamePly) {
+            g.undoMove();
+        }
+        notice = moveWithoutGrowing(g);
+    }
+    h.NoticePly.store(g.plyCount);
+    h.MoveNotice.store(notice);
+    LastMoveCount = g.topNode()->count;
+    p.z = g.topNode()->rating;
+}
+
+void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
+    if (h.TakeBackRequest.exchange(0) == 0) {
+        return;
+    }
+    if (AutoCountdown > 0) {
+        if (p.rootCount > 40000000u) {
+            AutoCountdown = 0;
+        } else {
+            --AutoCountdown;
+        }
+        if (AutoCountdown == 0 && p.mode == 2) {
+            h.RewindRequest.store(1);
+            port.setMode(1);
+            p.mode = 1;
+        }
+    }
+    if (g.plyCount > 1) {
+        g.undoMove();
+    }
+    p.z = g.topNode()->rating;
+}
+
+// Step 6: "Calculate debuts" leaves positions that are no longer balanced.
+bool ThinkingLoop::debutBackUp(const PassState& p) {
+    if (p.mode != 3 || AutoCountdown <= 0 || p.balanced) {
+        return false;
+    }
+    if (PassCounter % 5 == 0 || PassCounter % 7 == 0) {
+        h.RewindRequest.store(1);
+    } else {
+        h.TakeBackRequest.store(1);
+    }
+    ++PassCounter;
+    return true;
+}
+
+// Step 7: the computer-only modes move once the position holds enough positions.
+bool ThinkingLoop::automaticMove(const Gameboard& g, const PassState& p) {
+    if ((p.mode != 2 && p.mode != 3) || gameOver(g)) {
+        return false;
+    }
+    const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : 20000u;
+    if (g.topNode()->count < k) {
+        return false;
+    }
+    h.MoveRequest.store(1);
+    return true;
+}
+
+// Steps 8 to 10: one growth step while the position's budget allows, else the computer-only
+// modes move or back up, else sleep. Returns whether the pass publishes.
+bool ThinkingLoop::growOrIdle(Gameboard& g, const PassState& p) {
+    const uint32_t here = g.topNode()->count;
+    if (static_cast<int64_t>(here) < p.budget && p.z > -32300 && p.z < 32300 && p.grow &&
+        !outOfMemory) {
+        const int gamePly = g.plyCount;
+        try {
+            g.growStep();
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+            while (g.plyCount > gamePly) {
+                g.undoMove();
+            }
+        }
+        grewThisPass = true;
+        ++PassCounter;
+        return PassCounter % 100 == 0;
+    }
+    if (AutoCountdown != 0 && p.grow && !gameOver(g)) {
+        if (p.balanced || p.mode == 2) {
+            h.MoveRequest.store(1);
+        } else {
+            h.TakeBackRequest.store(1);
+        }
+        return false;
+    }
+    sleep(300);
+    return true;
 }
 
 void ThinkingLoop::publish(Gameboard& g) {

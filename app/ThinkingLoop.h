@@ -27,6 +27,7 @@ struct Snapshot {
     uint8_t plyStones[CellCount] = {};
     bool representative[CellCount] = {};
     uint8_t topAge = 0;
+    uint8_t orientation = 0; ///< the display orientation that goes with these plies
     // For the tree inspection window.
     uint32_t rootCount = 0;
     int32_t maxPlyReached = 0;
@@ -42,11 +43,16 @@ struct Handshake {
     std::atomic<uint8_t> MoveRequest{0};
     std::atomic<int32_t> MoveNotice{0};
     std::atomic<int32_t> NoticePly{0}; ///< the ply count right after the noticed move
+    /// The pending click: an engine cell, tagged by the window with the ply count of the
+    /// position the player saw (tagClick); 255 = none. Both travel in one word.
     std::atomic<int32_t> ClickedCell{NoCell};
-    OrientationFlag FlipColumns{0};
-    OrientationFlag FlipRows{0};
-    OrientationFlag Transposed{0};
-    OrientationFlag SpareOrientationFlag{0};
+    Orientation orientation{0}; ///< FlipColumns, FlipRows, Transposed: turned by the engine
+
+    /// A click on a position the game has since left (a double click, a move on its way) is
+    /// dropped rather than played on a board the player has not seen. Untagged: always played.
+    static int32_t tagClick(int cell, int shownPly) { return cell | shownPly << 8; }
+    static int clickCell(int32_t click) { return click & 0xFF; }
+    static int clickPly(int32_t click) { return click >> 8; }
 
     Snapshot snapshot() const {
         std::lock_guard<std::mutex> hold(publishLock);
@@ -95,6 +101,10 @@ public:
 /// Fills the parts of a snapshot that need no lookup in the node table.
 void captureGamePosition(const Gameboard& g, Snapshot& s);
 
+/// Lowers the calling thread's priority two steps below where it stands, at most to 19
+/// (Linux threads carry their own nice value). False when the system refuses.
+bool lowerThreadPriority();
+
 /// The thinking loop, one pass at a time; the thread runs pass() until StopRequest.
 class ThinkingLoop {
 public:
@@ -117,6 +127,25 @@ public:
     bool grewThisPass = false;
 
 private:
+    /// What a pass reads before it serves any request, and the rating it goes on with.
+    struct PassState {
+        int mode;  ///< read once per pass; the loop's own switch to mode 1 updates it
+        int spin;  ///< the node budget, in thousands
+        bool grow; ///< the "grow" check box
+        int z;     ///< rating of the position on the board, re-read after a move
+        bool balanced;
+        uint32_t rootCount;
+        uint32_t threshold; ///< the computer's move waits for this many positions
+        int64_t budget;     ///< growth stops here
+    };
+
+    PassState takeSnapshot(const Gameboard& g);
+    void serveRequest(Gameboard& g, PassState& p);
+    void serveComputerMove(Gameboard& g, PassState& p);
+    void serveTakeBack(Gameboard& g, PassState& p);
+    bool debutBackUp(const PassState& p);
+    bool automaticMove(const Gameboard& g, const PassState& p);
+    bool growOrIdle(Gameboard& g, const PassState& p);
     void publish(Gameboard& g);
     bool gameOver(const Gameboard& g) const { return g.topNode()->rating >= 32600; }
     int32_t moveWithoutGrowing(Gameboard& g);

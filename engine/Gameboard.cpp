@@ -1,17 +1,15 @@
 #include "Gameboard.h"
 
-Gameboard::Gameboard(CellPrimes* primes, NodeTable* table, uint32_t rule, OrientationFlag* spare,
-                     OrientationFlag* transposed, OrientationFlag* flipRows,
-                     OrientationFlag* flipColumns)
-    : Builder(primes, table, rule), FlipColumns(flipColumns), FlipRows(flipRows),
-      Transposed(transposed), SpareOrientationFlag(spare) {
+Gameboard::Gameboard(CellPrimes* primes, NodeTable* table, uint32_t rule, Orientation* shown)
+    : Builder(primes, table, rule), orientation(shown) {
     Node* root = nodeTable->findOrCreate(1, 1, 0).node;
     pushMove(CentreCell, root);
     expand();
 }
 
 // Folds the click by a symmetry of the position onto the cell the tree holds, and turns the
-// display flags by the same symmetry so the window still shows every stone where it was.
+// display by the same symmetry so the window still shows every stone where it was. The turn
+// is stored only once the folded move is played: a refused click changes nothing.
 bool Gameboard::playClicked(CellIndex cell) {
     if (cell >= CellCount || plyCount < 1) {
         return false;
@@ -19,35 +17,59 @@ bool Gameboard::playClicked(CellIndex cell) {
     const int32_t* a = topPly().asymmetry;
     int dc = cell % BoardSide - 7;
     int dr = cell / BoardSide - 7;
-    const bool transposed = Transposed->load() != 0;
+    const uint8_t before = orientation->load();
+    uint8_t turned = before;
+    const bool transposed = (before & Transposed) != 0;
     if (a[MirrorColumns] == 0 && dc < 0) {
         dc = -dc;
-        toggle(transposed ? FlipRows : FlipColumns);
+        turned ^= transposed ? FlipRows : FlipColumns;
     }
     if (a[MirrorRows] == 0 && dr < 0) {
         dr = -dr;
-        toggle(transposed ? FlipColumns : FlipRows);
+        turned ^= transposed ? FlipColumns : FlipRows;
     } else if (a[HalfTurn] == 0 && dr < 0) {
         dr = -dr;
         dc = -dc;
-        toggle(FlipColumns);
-        toggle(FlipRows);
+        turned ^= FlipColumns | FlipRows;
     }
     if (a[MirrorMainDiagonal] == 0 && dc < dr) {
         const int t = dc;
         dc = dr;
         dr = t;
-        toggle(Transposed);
+        turned ^= Transposed;
     }
     if (a[MirrorAntiDiagonal] == 0 && dc < -dr) {
         const int t = dc;
         dc = -dr;
         dr = -t;
-        toggle(Transposed);
-        toggle(FlipColumns);
-        toggle(FlipRows);
+        turned ^= Transposed | FlipColumns | FlipRows;
     }
-    return playCell(static_cast<CellIndex>((dr + 7) * BoardSide + dc + 7));
+    const CellIndex folded = static_cast<CellIndex>((dr + 7) * BoardSide + dc + 7);
+    if (playCell(folded)) {
+        orientation->store(turned);
+        return true;
+    }
+    // The candidate marks of a symmetric position need not be symmetric, so the fold may land
+    // on a cell that is no move while the clicked one is: play that one as clicked.
+    if (folded == cell || topNode()->candidateCount == 0 || !isEligible(cell)) {
+        return false;
+    }
+    return playAsClicked(cell);
+}
+
+// The clicked cell's child, created and rated as an expansion would if the tree lacks it.
+bool Gameboard::playAsClicked(CellIndex cell) {
+    Node* top = topNode();
+    const NodeTable::Found f =
+        nodeTable->findOrCreate(top->hashcodeMoved,
+                                top->hashcodeToMove * keyTable->primeFor(cell), // wraps mod 2^32
+                                static_cast<uint8_t>(top->age + 1));
+    if (f.created) {
+        evaluateChild(top, f.node, cell);
+        top->count += 1;
+        propagateUp(1);
+    }
+    return pushMove(cell, f.node);
 }
 
 int32_t Gameboard::computerMove() {

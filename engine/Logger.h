@@ -6,10 +6,11 @@
 // Statistics of the search and the text of its latest anomaly. One per engine; written by the
 // thread that owns the engine, never reset.
 struct Logger {
-    int32_t hits = 0;
-    int32_t ageCollisions = 0;
-    int32_t chainMisses = 0;
-    int32_t bucketMisses = 0;
+    // Lookups run at millions a second for hours: these pass 2^31 within minutes.
+    int64_t hits = 0;
+    int64_t ageCollisions = 0;
+    int64_t chainMisses = 0;
+    int64_t bucketMisses = 0;
     const char* message = nullptr; ///< constant text, not owned; null until an anomaly
     int32_t reached10000 = 0;
     int32_t reached20000 = 0;

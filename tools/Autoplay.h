@@ -1,24 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "Gameboard.h"
-
-// An engine on its own tables, built in the order the game window builds them.
-struct EngineSet {
-    explicit EngineSet(uint32_t rule)
-        : table(log), engine(std::make_unique<Gameboard>(&primes, &table, rule, &spare, &transposed,
-                                                         &flipRows, &flipColumns)) {
-        engine->logger = &log;
-    }
-
-    Logger log;
-    CellPrimes primes;
-    NodeTable table;
-    OrientationFlag flipColumns{0}, flipRows{0}, transposed{0}, spare{0};
-    std::unique_ptr<Gameboard> engine;
-};
 
 // The computer answers once the position holds the budget, or at once when the game there is
 // nearly decided or has a single move.

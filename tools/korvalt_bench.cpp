@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,18 +42,18 @@ struct Growth {
 Growth growthRun(uint32_t rule, long steps) {
     EngineSet set(rule);
     Growth r;
-    const uint64_t before = set.table.nodeCount();
+    const uint64_t before = set.tables.table.nodeCount();
     const Clock::time_point t = Clock::now();
     for (long i = 0; i < steps; ++i) {
-        set.engine->growStep();
+        set.engine.growStep();
     }
     r.seconds = secondsSince(t);
     r.steps = steps;
-    r.positions = set.table.nodeCount() - before;
-    r.rootCount = set.engine->rootNode()->count;
-    r.rootRating = set.engine->rootNode()->rating;
-    r.maxPly = set.engine->maxPlyReached;
-    r.log = set.log;
+    r.positions = set.tables.table.nodeCount() - before;
+    r.rootCount = set.engine.rootNode()->count;
+    r.rootRating = set.engine.rootNode()->rating;
+    r.maxPly = set.engine.maxPlyReached;
+    r.log = set.tables.log;
     return r;
 }
 
@@ -66,20 +67,20 @@ struct SelfPlay {
 SelfPlay selfPlay(uint32_t rule, int moves, uint32_t budgetThousands) {
     EngineSet set(rule);
     SelfPlay s;
-    const uint64_t before = set.table.nodeCount();
+    const uint64_t before = set.tables.table.nodeCount();
     const Clock::time_point all = Clock::now();
     for (int m = 0; m < moves; ++m) {
         const Clock::time_point t = Clock::now();
-        thinkUntilReady(*set.engine, budgetThousands * 1000u);
-        const int plies = set.engine->plyCount;
-        set.engine->computerMove();
+        thinkUntilReady(set.engine, budgetThousands * 1000u);
+        const int plies = set.engine.plyCount;
+        set.engine.computerMove();
         s.moveSeconds.push_back(secondsSince(t));
-        if (set.engine->plyCount == plies || set.engine->topNode()->rating >= 32600) {
+        if (set.engine.plyCount == plies || set.engine.topNode()->rating >= 32600) {
             break;
         }
     }
     s.seconds = secondsSince(all);
-    s.positions = set.table.nodeCount() - before;
+    s.positions = set.tables.table.nodeCount() - before;
     s.firstMoveSeconds = s.moveSeconds.empty() ? 0 : s.moveSeconds.front();
     return s;
 }
@@ -163,8 +164,10 @@ int main(int argc, char** argv) {
                         : *std::max_element(play.moveSeconds.begin(), play.moveSeconds.end()),
                     play.moveSeconds.size(), playRate);
         std::printf("\"bytes_per_node\": %zu, \"peak_rss_bytes\": %ld, \"signature\": {"
-                    "\"root_count\": %u, \"root_rating\": %d, \"max_ply\": %d, \"hits\": %d, "
-                    "\"age_collisions\": %d, \"chain_misses\": %d, \"bucket_misses\": %d, "
+                    "\"root_count\": %u, \"root_rating\": %d, \"max_ply\": %d, \"hits\": %" PRId64
+                    ", "
+                    "\"age_collisions\": %" PRId64 ", \"chain_misses\": %" PRId64
+                    ", \"bucket_misses\": %" PRId64 ", "
                     "\"r10k\": %d, \"r20k\": %d, \"r10k_large\": %d, \"r20k_large\": %d}}\n",
                     sizeof(Node), rss, g.rootCount, g.rootRating, g.maxPly, g.log.hits,
                     g.log.ageCollisions, g.log.chainMisses, g.log.bucketMisses, g.log.reached10000,
@@ -176,8 +179,10 @@ int main(int argc, char** argv) {
     std::printf("  rule  seconds  steps/s    positions  positions/s  signature\n");
     for (std::size_t i = 0; i < growth.size(); ++i) {
         const Growth& g = growth[i];
-        std::printf("  %-4u  %7.3f  %9.0f  %9llu  %11.0f  %u/%d/%d/%d/%d/%d/%d\n", rules[i],
-                    g.seconds, g.seconds > 0 ? static_cast<double>(g.steps) / g.seconds : 0.0,
+        std::printf("  %-4u  %7.3f  %9.0f  %9llu  %11.0f  %u/%d/%d/%" PRId64 "/%" PRId64 "/%" PRId64
+                    "/%" PRId64 "\n",
+                    rules[i], g.seconds,
+                    g.seconds > 0 ? static_cast<double>(g.steps) / g.seconds : 0.0,
                     static_cast<unsigned long long>(g.positions),
                     g.seconds > 0 ? static_cast<double>(g.positions) / g.seconds : 0.0, g.rootCount,
                     g.rootRating, g.maxPly, g.log.hits, g.log.ageCollisions, g.log.chainMisses,

@@ -3,11 +3,13 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -79,7 +81,7 @@ int runScript(std::istream& in) {
         if (!set) {
             return scriptError(lineNo, cmd + " before new");
         }
-        Gameboard& g = *set->engine;
+        Gameboard& g = set->engine;
         if (cmd == "grow") {
             if (!parseInt(arg, 0, 100000000, value)) {
                 return scriptError(lineNo, "grow takes a count of steps");
@@ -92,8 +94,10 @@ int runScript(std::istream& in) {
                 return scriptError(lineNo, "click takes a cell from 0 to 224");
             }
             const bool played = g.playClicked(static_cast<CellIndex>(value));
+            const uint8_t shown = set->orientationBits();
             std::printf("click %ld -> %d flags %d %d %d\n", value, played ? 1 : 0,
-                        set->flipColumns.load(), set->flipRows.load(), set->transposed.load());
+                        (shown & FlipColumns) != 0, (shown & FlipRows) != 0,
+                        (shown & Transposed) != 0);
         } else if (cmd == "computer") {
             const int plies = g.plyCount;
             const int32_t rating = g.computerMove();
@@ -107,17 +111,19 @@ int runScript(std::istream& in) {
             g.rewindToRoot();
         } else {
             char line[200];
-            set->log.logLine(line, sizeof line);
+            set->tables.log.logLine(line, sizeof line);
             const Node* root = g.rootNode();
             const Node* top = g.topNode();
             std::printf("ply=%d top=%d rootCount=%u rootRating=%d topCount=%u topRating=%d "
-                        "topCandidates=%d maxPly=%d hits=%d ageCollisions=%d chainMisses=%d "
-                        "bucketMisses=%d log=\"%s\" r10k=%d r20k=%d r10kL=%d r20kL=%d\n",
+                        "topCandidates=%d maxPly=%d hits=%" PRId64 " ageCollisions=%" PRId64
+                        " chainMisses=%" PRId64 " bucketMisses=%" PRId64
+                        " log=\"%s\" r10k=%d r20k=%d r10kL=%d r20kL=%d\n",
                         g.plyCount, g.topPly().move, root->count, root->rating, top->count,
-                        top->rating, top->candidateCount, g.maxPlyReached, set->log.hits,
-                        set->log.ageCollisions, set->log.chainMisses, set->log.bucketMisses, line,
-                        set->log.reached10000, set->log.reached20000, set->log.reached10000Large,
-                        set->log.reached20000Large);
+                        top->rating, top->candidateCount, g.maxPlyReached, set->tables.log.hits,
+                        set->tables.log.ageCollisions, set->tables.log.chainMisses,
+                        set->tables.log.bucketMisses, line, set->tables.log.reached10000,
+                        set->tables.log.reached20000, set->tables.log.reached10000Large,
+                        set->tables.log.reached20000Large);
             g.listChildren();
             std::printf("children");
             for (int i = 0; i < g.childCount; ++i) {
@@ -161,18 +167,10 @@ private:
         set = std::make_unique<EngineSet>(rule);
     }
 
-    Gameboard& g() { return *set->engine; }
+    Gameboard& g() { return set->engine; }
 
     int engineCell(int windowCell) const {
-        int column = windowCell % BoardSide;
-        int row = windowCell / BoardSide;
-        if (set->flipColumns.load() != 0) {
-            column = 14 - column;
-        }
-        if (set->flipRows.load() != 0) {
-            row = 14 - row;
-        }
-        return set->transposed.load() != 0 ? column * BoardSide + row : row * BoardSide + column;
+        return engineCellOf(windowCell, set->orientationBits());
     }
 
     static std::string name(int windowCell) {

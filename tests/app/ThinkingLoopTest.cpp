@@ -1,5 +1,9 @@
 #include "ThinkingLoop.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <thread>
@@ -10,7 +14,10 @@
 namespace {
 
 struct FakeWindow : WindowPort {
-    int mode() override { return modeIndex.load(); }
+    int mode() override {
+        ++modeReads;
+        return modeIndex.load();
+    }
     void setMode(int m) override { modeIndex.store(m); }
     int spinValue() override { return spin.load(); }
     bool growChecked() override { return grow.load(); }
@@ -22,6 +29,7 @@ struct FakeWindow : WindowPort {
     std::atomic<bool> grow{true};
     std::atomic<int> invalidations{0};
     std::atomic<int> priorityErrors{0};
+    std::atomic<int> modeReads{0};
 };
 
 // An engine wired to the handshake's orientation flags, and a loop that records its sleeps.
@@ -30,16 +38,13 @@ protected:
     void SetUp() override { build(0); }
 
     void build(uint32_t rule) {
-        engine.reset();
-        world = std::make_unique<World>();
-        engine = std::make_unique<Gameboard>(&world->primes, &world->table, rule,
-                                             &h.SpareOrientationFlag, &h.Transposed, &h.FlipRows,
-                                             &h.FlipColumns);
-        engine->logger = &world->log;
-        h.Engine.store(engine.get());
+        set.reset();
+        set = std::make_unique<EngineSet>(rule, &h.orientation);
+        h.Engine.store(&set->engine);
     }
 
-    Gameboard& g() { return *engine; }
+    Gameboard& g() { return set->engine; }
+    World& tables() { return set->tables; }
 
     // Runs passes until the predicate holds; fails after the limit.
     template <class Pred> bool passUntil(Pred done, int limit = 20000) {
@@ -56,8 +61,7 @@ protected:
     FakeWindow window;
     std::vector<int> sleeps;
     ThinkingLoop loop{h, window, [this](int ms) { sleeps.push_back(ms); }};
-    std::unique_ptr<World> world;
-    std::unique_ptr<Gameboard> engine;
+    std::unique_ptr<EngineSet> set;
 };
 
 } // namespace
@@ -108,6 +112,23 @@ TEST_F(Loop, RefusedClickIsDropped) {
     loop.pass();
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
     EXPECT_EQ(g().plyCount, 1);
+}
+
+TEST_F(Loop, ClickOnAPositionTheGameHasLeftIsDropped) {
+    // A double click: the second arrives tagged with the ply the player saw before the first
+    // was played, and must not become the other side's move.
+    window.modeIndex.store(0);
+    h.ClickedCell.store(Handshake::tagClick(126, 1));
+    loop.pass();
+    ASSERT_EQ(g().plyCount, 2);
+    ASSERT_EQ(g().topPly().move, 128) << "folded";
+    h.ClickedCell.store(Handshake::tagClick(126, 1));
+    loop.pass();
+    EXPECT_EQ(g().plyCount, 2);
+    EXPECT_EQ(h.ClickedCell.load(), NoCell);
+    h.ClickedCell.store(Handshake::tagClick(engineCellOf(6 * 15 + 6, h.orientation.load()), 2));
+    loop.pass();
+    EXPECT_EQ(g().plyCount, 3) << "a click on the position shown is played";
 }
 
 TEST_F(Loop, ComputerWaitsForTheBudgetUnlessTheGameIsNearlyDecided) {
@@ -305,7 +326,7 @@ TEST_F(Loop, WinningClickIsNotAnswered) {
 
 TEST_F(Loop, OutOfMemoryStopsGrowthAndKeepsTheGamePlayable) {
     window.spin.store(1000);
-    world->table.setAllocationLimit(world->table.bytesAllocated() + 40 * 331 * sizeof(Node));
+    tables().table.setAllocationLimit(tables().table.bytesAllocated() + 40 * 331 * sizeof(Node));
     h.ClickedCell.store(113);
     loop.pass();
     ASSERT_TRUE(passUntil([&] { return loop.outOfMemory; }, 100000));
@@ -321,16 +342,51 @@ TEST_F(Loop, OutOfMemoryStopsGrowthAndKeepsTheGamePlayable) {
     }
 }
 
+TEST_F(Loop, ModeIsReadOnceAPass) {
+    // The mode list may change while a pass runs: one pass must act on one mode.
+    window.modeIndex.store(2);
+    window.spin.store(1);
+    for (int i = 0; i < 200; ++i) {
+        window.modeReads.store(0);
+        loop.pass();
+        ASSERT_EQ(window.modeReads.load(), 1) << "pass " << i;
+    }
+    EXPECT_GT(g().plyCount, 1);
+}
+
+TEST(LoopThread, PriorityIsLoweredFromWhereItStands) {
+    // Started under nice 7 the worker goes to 9, never back up to 2; at the floor it stays.
+    struct Case {
+        int start, expected;
+    };
+    for (const Case& k : {Case{7, 9}, Case{0, 2}, Case{18, 19}, Case{19, 19}}) {
+        int seen = -100;
+        bool settable = false;
+        bool lowered = false;
+        std::thread t([&] {
+            const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
+            // Without privilege a thread cannot go back below the nice value it started with.
+            settable = setpriority(PRIO_PROCESS, tid, k.start) == 0;
+            lowered = lowerThreadPriority();
+            seen = getpriority(PRIO_PROCESS, tid);
+        });
+        t.join();
+        if (!settable) {
+            continue;
+        }
+        EXPECT_TRUE(lowered) << k.start;
+        EXPECT_EQ(seen, k.expected) << k.start;
+    }
+}
+
 TEST(LoopThread, StopsPromptlyAndJoinsWhileRequestsArrive) {
-    World w;
     Handshake h;
     FakeWindow window;
     window.spin.store(5);
     ThinkingThread thread(h, window);
     thread.start();
-    Gameboard engine(&w.primes, &w.table, 0, &h.SpareOrientationFlag, &h.Transposed, &h.FlipRows,
-                     &h.FlipColumns);
-    engine.logger = &w.log;
+    EngineSet set(0, &h.orientation);
+    Gameboard& engine = set.engine;
     h.Engine.store(&engine);
     // Another thread plays the window: requests, mode changes and snapshot reads.
     std::thread hammer([&] {
@@ -358,13 +414,14 @@ TEST(LoopThread, StopsPromptlyAndJoinsWhileRequestsArrive) {
             const Snapshot s = h.snapshot();
             EXPECT_GE(s.ShownPly, 0);
             EXPECT_LE(s.ShownPly, CellCount);
-            (void)h.FlipColumns.load();
+            EXPECT_LT(s.orientation, 8);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     hammer.join();
     thread.stopAndJoin();
     EXPECT_FALSE(thread.running());
+    EXPECT_EQ(window.priorityErrors.load(), 0);
     EXPECT_TRUE(positionConsistent(engine));
     EXPECT_TRUE(h.snapshot().engineReady);
 }

@@ -155,12 +155,11 @@ void WindowTest::resizePlacesBoardAndPanel() {
 
 void WindowTest::engineCellsFollowTheFlags() {
     Program p;
-    p.main.shared.FlipColumns.store(1);
+    p.main.view.orientation = FlipColumns;
     QCOMPARE(p.main.ToEngineCell(7 * 15 + 0), 119);
-    p.main.shared.FlipColumns.store(0);
-    p.main.shared.Transposed.store(1);
+    p.main.view.orientation = Transposed;
     QCOMPARE(p.main.ToEngineCell(1), 15);
-    p.main.shared.FlipRows.store(1);
+    p.main.view.orientation = Transposed | FlipRows;
     QCOMPARE(p.main.ToEngineCell(0), 14);
 }
 
@@ -172,7 +171,7 @@ void WindowTest::clickWhileTheComputerIsToMoveIsIgnored() {
     QCOMPARE(p.main.shared.ClickedCell.load(), int32_t{NoCell});
     p.main.shared.MoveRequest.store(0);
     p.clickWindowCell(7, 8);
-    QCOMPARE(p.main.shared.ClickedCell.load(), 113);
+    QCOMPARE(p.main.shared.ClickedCell.load(), Handshake::tagClick(113, 0));
 }
 
 void WindowTest::tintLeansTowardsTheSideAhead() {
@@ -393,7 +392,8 @@ void WindowTest::gameOverIsAnnounced() {
     for (const auto& c : clicks) {
         QVERIFY2(QTest::qWaitFor(
                      [&] {
-                         if (p.main.shared.snapshot().ShownPly > ply) {
+                         // Clicks go where the player sees the board: on the shown plies.
+                         if (p.main.view.ShownPly > ply) {
                              return true;
                          }
                          if (p.main.shared.ClickedCell.load() == NoCell) {

@@ -79,7 +79,7 @@ TEST(Builder, StepLeavesThePositionAsItWas) {
         ASSERT_EQ(std::vector<uint8_t>(g->board, g->board + CellCount), board);
     }
     EXPECT_GT(g->maxPlyReached, 4);
-    EXPECT_EQ(g->rootNode()->count + 0, g.w.table.nodeCount() - 1);
+    EXPECT_EQ(g->rootNode()->count + 0, g.tables.table.nodeCount() - 1);
 }
 
 TEST(Builder, NothingToEnterAtTheStartRepairsItsRating) {
@@ -91,7 +91,7 @@ TEST(Builder, NothingToEnterAtTheStartRepairsItsRating) {
     g->rootNode()->rating = 0;
     g->growStep();
     EXPECT_EQ(g->plyCount, 1);
-    EXPECT_STREQ(g.w.log.message, "builder fallback");
+    EXPECT_STREQ(g.tables.log.message, "builder fallback");
     EXPECT_EQ(g->rootNode()->rating + 0, -32600);
     EXPECT_EQ(g->rootNode()->candidateCount, 2) << "the start keeps its candidates";
 }
@@ -114,7 +114,7 @@ TEST(Builder, NothingToEnterBelowTheStartFallsBack) {
     a->rating = 0;
 
     g->growStep();
-    EXPECT_STREQ(g.w.log.message, "builder fallback");
+    EXPECT_STREQ(g.tables.log.message, "builder fallback");
     EXPECT_EQ(g->plyCount, 1);
     // a fell back until its candidate count wrapped to 0, then was expanded afresh.
     EXPECT_EQ(a->candidateCount, candidates);
@@ -125,7 +125,7 @@ TEST(Builder, WalkStopsAtPly224AndExpandsThere) {
     EngineRig g;
     for (int c = 0; g->plyCount < 223; ++c) {
         if (g->board[c] <= Candidate && c != 223 && c != 224) {
-            forceMove(*g, g.w, static_cast<CellIndex>(c));
+            forceMove(*g, g.tables, static_cast<CellIndex>(c));
         }
     }
     ASSERT_EQ(g->board[223], Candidate);

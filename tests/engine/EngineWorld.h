@@ -7,11 +7,7 @@
 #include <gtest/gtest.h>
 
 // The tables an engine lives on, built in the order the program builds them.
-struct World {
-    Logger log;
-    CellPrimes primes;
-    NodeTable table{log};
-};
+using World = EngineTables;
 
 inline CellIndex cellAt(int row, int column) {
     return static_cast<CellIndex>(row * BoardSide + column);
@@ -80,18 +76,11 @@ inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
 }
 
 // A ready engine on its own tables, as the game window builds it.
-struct EngineRig {
-    explicit EngineRig(uint32_t rule = 0) {
-        engine = std::make_unique<Gameboard>(&w.primes, &w.table, rule, &spare, &transposed,
-                                             &flipRows, &flipColumns);
-        engine->logger = &w.log;
-    }
-    Gameboard& operator*() { return *engine; }
-    Gameboard* operator->() { return engine.get(); }
-
-    World w;
-    OrientationFlag flipColumns{0}, flipRows{0}, transposed{0}, spare{0};
-    std::unique_ptr<Gameboard> engine;
+struct EngineRig : EngineSet {
+    explicit EngineRig(uint32_t rule = 0) : EngineSet(rule) {}
+    Gameboard& operator*() { return engine; }
+    Gameboard* operator->() { return &engine; }
+    bool flag(OrientationFlag f) const { return (orientationBits() & f) != 0; }
 };
 
 // Plays the cell at the top position, creating its Node if the search has not (tests only).

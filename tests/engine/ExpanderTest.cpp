@@ -27,7 +27,7 @@ TEST(Expander, RootExpansionAtConstruction) {
     EXPECT_EQ(g->maxPlyReached, 1);
     EXPECT_EQ(root->candidateCount, 2);
     EXPECT_EQ(root->count + 0, 2u);
-    EXPECT_EQ(g.w.table.nodeCount(), 3u);
+    EXPECT_EQ(g.tables.table.nodeCount(), 3u);
     g->listChildren();
     ASSERT_EQ(g->childCount, 2);
     const int best = std::max<int>(g->childNodes[0]->rating, g->childNodes[1]->rating);
@@ -42,20 +42,20 @@ TEST(Expander, DecidedNodesOnlyCountTheVisit) {
     for (const Case& k :
          {Case{32201, false}, Case{-32201, false}, Case{32200, true}, Case{-32200, true}}) {
         EngineRig g;
-        Node* n = forceMove(*g, g.w, 113);
+        Node* n = forceMove(*g, g.tables, 113);
         n->rating = static_cast<int16_t>(k.rating);
         n->count = 40;
-        const uint64_t nodes = g.w.table.nodeCount();
+        const uint64_t nodes = g.tables.table.nodeCount();
         g->expand();
         if (k.expanded) {
-            EXPECT_GT(g.w.table.nodeCount(), nodes) << k.rating;
+            EXPECT_GT(g.tables.table.nodeCount(), nodes) << k.rating;
             EXPECT_NE(n->candidateCount, 0) << k.rating;
             EXPECT_EQ(g->maxPlyReached, 2);
         } else {
             EXPECT_EQ(n->count + 0, 41u) << k.rating;
             EXPECT_EQ(n->rating + 0, k.rating);
             EXPECT_EQ(n->candidateCount, 0);
-            EXPECT_EQ(g.w.table.nodeCount(), nodes);
+            EXPECT_EQ(g.tables.table.nodeCount(), nodes);
             EXPECT_EQ(g->maxPlyReached, 1);
         }
     }
@@ -72,12 +72,12 @@ TEST(Expander, ExistingChildrenContributeTheirWholeCount) {
         g->childNodes[i]->count = static_cast<uint32_t>(10 * i);
         sum += g->childNodes[i]->count + 1;
     }
-    const uint64_t nodes = g.w.table.nodeCount();
+    const uint64_t nodes = g.tables.table.nodeCount();
     Node* root = g->rootNode();
     root->rating = 777; // stale: added 0 recomputes every ancestor reached
     const uint32_t rootCount = root->count;
     g->expand();
-    EXPECT_EQ(g.w.table.nodeCount(), nodes);
+    EXPECT_EQ(g.tables.table.nodeCount(), nodes);
     EXPECT_EQ(n->count + 0, sum);
     EXPECT_EQ(root->count + 0, rootCount) << "nothing created, nothing added";
     EXPECT_NE(root->rating + 0, 777);
@@ -85,7 +85,7 @@ TEST(Expander, ExistingChildrenContributeTheirWholeCount) {
 
 TEST(Expander, EmptyExpansionListBlendsWithNoMove) {
     EngineRig g;
-    Node* n = forceMove(*g, g.w, 113);
+    Node* n = forceMove(*g, g.tables, 113);
     for (int c = 0; c < CellCount; ++c) {
         if (g->board[c] == Candidate) {
             g->board[c] = Empty;
@@ -101,7 +101,7 @@ TEST(Expander, EmptyExpansionListBlendsWithNoMove) {
 
 TEST(Expander, FixedRatingsKeepTheirValue) {
     EngineRig g;
-    Node* n = forceMove(*g, g.w, 113);
+    Node* n = forceMove(*g, g.tables, 113);
     n->rating = -6026;
     n->ratingFixed = 1;
     g->expand();
@@ -113,7 +113,7 @@ TEST(Expander, FixedRatingsKeepTheirValue) {
 TEST(Expander, MaxPlyOnlyRises) {
     EngineRig g;
     for (int c : {113, 114, 115, 116}) {
-        forceMove(*g, g.w, static_cast<CellIndex>(c));
+        forceMove(*g, g.tables, static_cast<CellIndex>(c));
     }
     ASSERT_EQ(g->plyCount, 5);
     g->expand();

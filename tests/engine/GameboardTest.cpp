@@ -7,14 +7,7 @@ namespace {
 
 // The window's mapping from a displayed cell to an engine cell.
 int toEngineCell(const EngineRig& g, int w) {
-    int column = w % 15, row = w / 15;
-    if (g.flipColumns.load() != 0) {
-        column = 14 - column;
-    }
-    if (g.flipRows.load() != 0) {
-        row = 14 - row;
-    }
-    return g.transposed.load() != 0 ? column * 15 + row : row * 15 + column;
+    return engineCellOf(w, g.orientationBits());
 }
 
 int toWindowCell(const EngineRig& g, int engineCell) {
@@ -45,18 +38,16 @@ TEST(Gameboard, FirstClicksFoldIntoTheWedge) {
     {
         EngineRig g;
         EXPECT_FALSE(g->playClicked(0)) << "folded to 224, which the tree does not hold";
-        EXPECT_EQ(g.flipColumns.load(), 1);
-        EXPECT_EQ(g.flipRows.load(), 1);
-        EXPECT_EQ(g.transposed.load(), 0);
+        EXPECT_EQ(g.orientationBits(), 0) << "a refused click turns nothing";
         EXPECT_EQ(g->plyCount, 1);
     }
     {
         EngineRig g;
         EXPECT_TRUE(g->playClicked(97));
         EXPECT_EQ(g->topPly().move, 113);
-        EXPECT_EQ(g.flipColumns.load(), 0);
-        EXPECT_EQ(g.flipRows.load(), 1);
-        EXPECT_EQ(g.transposed.load(), 1);
+        EXPECT_EQ(g.flag(FlipColumns), 0);
+        EXPECT_EQ(g.flag(FlipRows), 1);
+        EXPECT_EQ(g.flag(Transposed), 1);
         EXPECT_EQ(toEngineCell(g, 97), 113) << "the stone still shows where it was clicked";
     }
 }
@@ -127,7 +118,7 @@ TEST(Gameboard, MendedFoldsPlayTheClickedImage) {
         EngineRig g;
         int shown[CellCount] = {};
         for (int c : k.moves) {
-            forceMove(*g, g.w, static_cast<CellIndex>(c));
+            forceMove(*g, g.tables, static_cast<CellIndex>(c));
         }
         g->expand();
         for (int i = 0; i < g->plyCount; ++i) {
@@ -142,6 +133,93 @@ TEST(Gameboard, MendedFoldsPlayTheClickedImage) {
                 << "click " << w << " cell " << v;
         }
     }
+}
+
+TEST(Gameboard, ClickTheFoldSendsAwayIsPlayedAsClicked) {
+    // Column-symmetric, but the candidate marks are not: the fold sends 109 to 115, which is
+    // no move, while 109 is one.
+    EngineRig g;
+    const int clicks[] = {113, 127, 111};
+    for (int c : clicks) {
+        for (int i = 0; i < 2000; ++i) {
+            g->growStep();
+        }
+        ASSERT_TRUE(g->playClicked(static_cast<CellIndex>(c))) << c;
+    }
+    for (int i = 0; i < 3000; ++i) {
+        g->growStep();
+    }
+    ASSERT_EQ(g->topPly().asymmetry[MirrorColumns], 0);
+    ASSERT_EQ(g->board[109], Candidate);
+    ASSERT_EQ(g->board[115], Empty);
+    const uint8_t before = g.orientationBits();
+    const uint64_t nodes = g.tables.table.nodeCount();
+    ASSERT_TRUE(g->playClicked(109));
+    EXPECT_EQ(g->topPly().move, 109);
+    EXPECT_EQ(g.orientationBits(), before) << "played as clicked: the display is not turned";
+    EXPECT_EQ(g.tables.table.nodeCount(), nodes + 1) << "its Node was created for it";
+    EXPECT_EQ(g->rootNode()->count + 0, g.tables.table.nodeCount() - 1);
+    EXPECT_TRUE(positionConsistent(*g));
+}
+
+TEST(Gameboard, EligibleClicksArePlayedUnlessTheTreeLacksThem) {
+    // Random games through symmetric positions, wherever the position has been expanded. A
+    // click on an eligible cell is played and shows where it was clicked; the only clicks
+    // refused are representatives whose Node an expansion through another move order (with
+    // other candidate marks) never made, and a refused click turns nothing.
+    std::mt19937 rng(99);
+    int playedAsClicked = 0;
+    for (int game = 0; game < 24; ++game) {
+        EngineRig g(static_cast<uint32_t>(game % 2));
+        for (int move = 0; move < 8; ++move) {
+            for (int i = 0; i < 40; ++i) {
+                g->growStep();
+            }
+            ASSERT_NE(g->topNode()->candidateCount, 0);
+            const uint8_t shown = g.orientationBits();
+            std::vector<int> eligible;
+            for (int w = 0; w < CellCount; ++w) {
+                if (g->isEligible(static_cast<CellIndex>(engineCellOf(w, shown)))) {
+                    eligible.push_back(w);
+                }
+            }
+            ASSERT_FALSE(eligible.empty());
+            for (int w : eligible) {
+                const CellIndex c = static_cast<CellIndex>(engineCellOf(w, shown));
+                const bool represented = g->isRepresentative(c);
+                const uint64_t nodes = g.tables.table.nodeCount();
+                if (!g->playClicked(c)) {
+                    ASSERT_TRUE(represented) << "game " << game << " move " << move << " w " << w;
+                    ASSERT_EQ(g->findChild(g->topNode(), c), nullptr);
+                    ASSERT_EQ(g.orientationBits(), shown);
+                    continue;
+                }
+                ASSERT_EQ(engineCellOf(w, g.orientationBits()), g->topPly().move);
+                playedAsClicked += g.tables.table.nodeCount() > nodes ? 1 : 0;
+                g->undoMove();
+                g.ownOrientation.store(shown);
+            }
+            const int w = eligible[rng() % eligible.size()];
+            if (!g->playClicked(static_cast<CellIndex>(engineCellOf(w, shown))) ||
+                g->topNode()->rating >= 32600) {
+                break;
+            }
+        }
+        ASSERT_TRUE(positionConsistent(*g));
+        EXPECT_EQ(g->rootNode()->count + 0, g.tables.table.nodeCount() - 1);
+    }
+    EXPECT_GT(playedAsClicked, 0) << "the games met clicks that the fold alone would refuse";
+}
+
+TEST(Gameboard, WindowAndEngineCellsMapBothWays) {
+    for (uint8_t bits = 0; bits < 8; ++bits) {
+        for (int w = 0; w < CellCount; ++w) {
+            ASSERT_EQ(windowCellOf(engineCellOf(w, bits), bits), w) << int(bits) << " " << w;
+        }
+    }
+    EXPECT_EQ(engineCellOf(7 * 15, FlipColumns), 119);
+    EXPECT_EQ(engineCellOf(1, Transposed), 15);
+    EXPECT_EQ(engineCellOf(0, Transposed | FlipRows), 14);
 }
 
 TEST(Gameboard, ComputerPlaysTheBestChildLowestCellFirst) {
@@ -171,7 +249,7 @@ TEST(Gameboard, ComputerMovesEvenWhenEveryMoveLoses) {
 
 TEST(Gameboard, ComputerWithoutAnyChildPlaysNothing) {
     EngineRig g;
-    Node* top = forceMove(*g, g.w, 113);
+    Node* top = forceMove(*g, g.tables, 113);
     top->rating = 32600; // decided: expansion only counts the visit
     EXPECT_EQ(g->computerMove(), -32600);
     EXPECT_EQ(g->plyCount, 2);
@@ -219,7 +297,7 @@ TEST(Gameboard, RandomPlayKeepsThePositionConsistent) {
                 ASSERT_NE(g->plyAt(i).node, nullptr);
             }
         }
-        EXPECT_EQ(g->rootNode()->count + 0, g.w.table.nodeCount() - 1)
+        EXPECT_EQ(g->rootNode()->count + 0, g.tables.table.nodeCount() - 1)
             << "every created Node reaches the root exactly once";
     }
 }

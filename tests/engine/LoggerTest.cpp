@@ -59,3 +59,23 @@ TEST(Logger, LookupCountersAreSeparate) {
     EXPECT_EQ(log.chainMisses, 3);
     EXPECT_EQ(log.bucketMisses, 1);
 }
+
+TEST(Logger, LookupCountersGoPastTwoToTheThirtyFirst) {
+    // Minutes of thinking make billions of lookups: each counter must count on past 2^31.
+    struct Counter {
+        int64_t Logger::*field;
+        void (Logger::*count)();
+    };
+    const Counter counters[] = {{&Logger::hits, &Logger::countHit},
+                                {&Logger::ageCollisions, &Logger::countAgeCollision},
+                                {&Logger::chainMisses, &Logger::countChainMiss},
+                                {&Logger::bucketMisses, &Logger::countBucketMiss}};
+    for (const Counter& c : counters) {
+        Logger log;
+        log.*c.field = 2147483646;
+        for (int i = 0; i < 3; ++i) {
+            (log.*c.count)();
+        }
+        EXPECT_EQ(log.*c.field, int64_t{2147483649});
+    }
+}

@@ -135,10 +135,12 @@ TEST(Relator, RatingJumpStatistics) {
         EXPECT_TRUE(g->recomputeFromChildren(root, 7, true));
         EXPECT_EQ(root->rating + 0, k.now);
         EXPECT_EQ(root->count + 0, k.count + 7);
-        EXPECT_EQ(g.w.log.reached10000, k.r10k) << k.count << " " << k.old << "->" << k.now;
-        EXPECT_EQ(g.w.log.reached20000, k.r20k) << k.count << " " << k.old << "->" << k.now;
-        EXPECT_EQ(g.w.log.reached10000Large, k.r10kL) << k.count << " " << k.old << "->" << k.now;
-        EXPECT_EQ(g.w.log.reached20000Large, k.r20kL) << k.count << " " << k.old << "->" << k.now;
+        EXPECT_EQ(g.tables.log.reached10000, k.r10k) << k.count << " " << k.old << "->" << k.now;
+        EXPECT_EQ(g.tables.log.reached20000, k.r20k) << k.count << " " << k.old << "->" << k.now;
+        EXPECT_EQ(g.tables.log.reached10000Large, k.r10kL)
+            << k.count << " " << k.old << "->" << k.now;
+        EXPECT_EQ(g.tables.log.reached20000Large, k.r20kL)
+            << k.count << " " << k.old << "->" << k.now;
     }
 }
 
@@ -172,23 +174,24 @@ TEST(Relator, PropagationReachesTransposedParents) {
     EXPECT_EQ(g->rootNode()->count + 0, rootCount + created) << "and the root only once";
     EXPECT_NE(viaA->rating + 0, 1111);
     EXPECT_NE(viaB->rating + 0, 2222) << "recomputed although it is off the game's line";
-    EXPECT_EQ(g.w.log.message, nullptr);
+    EXPECT_EQ(g.tables.log.message, nullptr);
 }
 
 TEST(Relator, PropagationFromTheRootVisitsNothing) {
     EngineRig g;
-    const Logger before = g.w.log;
+    const Logger before = g.tables.log;
     g->propagateUp(3);
-    EXPECT_EQ(g.w.log.hits, before.hits);
-    EXPECT_EQ(g.w.log.chainMisses + g.w.log.bucketMisses, before.chainMisses + before.bucketMisses);
+    EXPECT_EQ(g.tables.log.hits, before.hits);
+    EXPECT_EQ(g.tables.log.chainMisses + g.tables.log.bucketMisses,
+              before.chainMisses + before.bucketMisses);
 }
 
 TEST(Relator, MissingParentOnTheGameLineIsReported) {
     EngineRig g;
-    forceMove(*g, g.w, 113);
-    forceMove(*g, g.w, 144);
+    forceMove(*g, g.tables, 113);
+    forceMove(*g, g.tables, 144);
     // Hide the middle position from the table by moving its key.
     g->plyAt(1).node->hashcodeToMove = 999983;
     g->propagateUp(1);
-    EXPECT_STREQ(g.w.log.message, "no parent found");
+    EXPECT_STREQ(g.tables.log.message, "no parent found");
 }

@@ -5,7 +5,8 @@
 TEST(Signature, GrowthRunFromAFreshEngine) {
     struct Expected {
         uint32_t rule, rootCount;
-        int rootRating, maxPly, hits, ageCollisions, chainMisses, bucketMisses;
+        int rootRating, maxPly;
+        int64_t hits, ageCollisions, chainMisses, bucketMisses;
     };
     const Expected cases[] = {
         {0, 50449, 2587, 7, 175099, 0, 79233, 60641},
@@ -19,10 +20,10 @@ TEST(Signature, GrowthRunFromAFreshEngine) {
         EXPECT_EQ(g->rootNode()->count + 0, k.rootCount) << "rule " << k.rule;
         EXPECT_EQ(g->rootNode()->rating + 0, k.rootRating) << "rule " << k.rule;
         EXPECT_EQ(g->maxPlyReached, k.maxPly) << "rule " << k.rule;
-        EXPECT_EQ(g.w.log.hits, k.hits) << "rule " << k.rule;
-        EXPECT_EQ(g.w.log.ageCollisions, k.ageCollisions) << "rule " << k.rule;
-        EXPECT_EQ(g.w.log.chainMisses, k.chainMisses) << "rule " << k.rule;
-        EXPECT_EQ(g.w.log.bucketMisses, k.bucketMisses) << "rule " << k.rule;
-        EXPECT_EQ(g.w.log.message, nullptr) << "rule " << k.rule;
+        EXPECT_EQ(g.tables.log.hits, k.hits) << "rule " << k.rule;
+        EXPECT_EQ(g.tables.log.ageCollisions, k.ageCollisions) << "rule " << k.rule;
+        EXPECT_EQ(g.tables.log.chainMisses, k.chainMisses) << "rule " << k.rule;
+        EXPECT_EQ(g.tables.log.bucketMisses, k.bucketMisses) << "rule " << k.rule;
+        EXPECT_EQ(g.tables.log.message, nullptr) << "rule " << k.rule;
     }
 }
