@@ -120,23 +120,21 @@ void ThinkingLoop::run() {
     }
 }
 
-// Picks the best child the table already holds, without expanding: the computer's move once
-// memory has run out.
-int32_t ThinkingLoop::moveWithoutGrowing(Gameboard& g) {
-    g.listChildren();
-    int best = -1;
-    for (int i = 0; i < g.childCount; ++i) {
-        if (best < 0 || g.childNodes[i]->rating > g.childNodes[best]->rating) {
-            best = i;
-        }
-    }
-    if (best < 0) {
-        return -32600;
-    }
-    const int32_t rating = g.childNodes[best]->rating;
-    g.pushMove(g.childCells[best], g.childNodes[best]);
-    return rating;
-}
+namespace {
+
+// Play may use the room the table keeps beyond its limit; the search's growth never does.
+class ReserveForPlay {
+public:
+    explicit ReserveForPlay(NodeTable& t) : table(t) { table.openReserve(true); }
+    ~ReserveForPlay() { table.openReserve(false); }
+    ReserveForPlay(const ReserveForPlay&) = delete;
+    ReserveForPlay& operator=(const ReserveForPlay&) = delete;
+
+private:
+    NodeTable& table;
+};
+
+} // namespace
 
 void ThinkingLoop::pass() {
     grewThisPass = false;
@@ -145,18 +143,12 @@ void ThinkingLoop::pass() {
         sleep(100);
         return;
     }
-    bool publishNow = true;
-    try {
-        PassState p = takeSnapshot(*g);
-        serveRequest(*g, p);
-        if (debutBackUp(p) || automaticMove(*g, p)) {
-            return;
-        }
-        publishNow = growOrIdle(*g, p);
-    } catch (const std::bad_alloc&) {
-        outOfMemory = true; // the table could not grow; what it holds stays usable
+    PassState p = takeSnapshot(*g);
+    serveRequest(*g, p);
+    if (debutBackUp(p) || automaticMove(*g, p)) {
+        return;
     }
-    if (publishNow) {
+    if (growOrIdle(*g, p)) {
         publish(*g);
     }
 }
@@ -210,7 +202,7 @@ void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
     }
     if (h.MoveRequest.load() != 0) {
         const Node* top = g.topNode();
-        const bool waits = AutoCountdown == 0 && !outOfMemory && top->count < p.threshold &&
+        const bool waits = AutoCountdown == 0 && !atMemoryLimit(g) && top->count < p.threshold &&
                            top->rating >= -20000 && top->rating <= 20000 &&
                            top->candidateCount != 1;
         if (gameOver(g)) {
@@ -230,15 +222,9 @@ void ThinkingLoop::serveComputerMove(Gameboard& g, PassState& p) {
         return;
     }
     int32_t notice;
-    const int gamePly = g.plyCount;
-    try {
-        notice = outOfMemory ? moveWithoutGrowing(g) : g.computerMove();
-    } catch (const std::bad_alloc&) {
-        outOfMemory = true;
-        while (g.plyCount > gamePly) {
-            g.undoMove();
-        }
-        notice = moveWithoutGrowing(g);
+    {
+        const ReserveForPlay room(*g.nodeTable);
+        notice = g.computerMove();
     }
     h.NoticePly.store(g.plyCount);
     h.MoveNotice.store(notice);
@@ -300,16 +286,8 @@ bool ThinkingLoop::automaticMove(const Gameboard& g, const PassState& p) {
 bool ThinkingLoop::growOrIdle(Gameboard& g, const PassState& p) {
     const uint32_t here = g.topNode()->count;
     if (static_cast<int64_t>(here) < p.budget && p.z > -32300 && p.z < 32300 && p.grow &&
-        !outOfMemory) {
-        const int gamePly = g.plyCount;
-        try {
-            g.growStep();
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-            while (g.plyCount > gamePly) {
-                g.undoMove();
-            }
-        }
+        !atMemoryLimit(g)) {
+        g.growStep();
         grewThisPass = true;
         ++PassCounter;
         return PassCounter % 100 == 0;
@@ -348,7 +326,7 @@ void ThinkingLoop::publish(Gameboard& g) {
     std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating, top->rating);
     std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
     const char* status;
-    if (outOfMemory) {
+    if (atMemoryLimit(g)) {
         status = StatusOutOfMemory;
     } else if (AutoCountdown != 0) {
         status = StatusAuto;

@@ -123,7 +123,6 @@ public:
     int32_t AutoCountdown = 0;
     uint32_t LastMoveCount = 0;
     int32_t PassCounter = 0;
-    bool outOfMemory = false; ///< growth stopped for good after an allocation failure
     bool grewThisPass = false;
 
 private:
@@ -148,7 +147,7 @@ private:
     bool growOrIdle(Gameboard& g, const PassState& p);
     void publish(Gameboard& g);
     bool gameOver(const Gameboard& g) const { return g.topNode()->rating >= 32600; }
-    int32_t moveWithoutGrowing(Gameboard& g);
+    static bool atMemoryLimit(const Gameboard& g) { return g.nodeTable->limitReached(); }
 
     Handshake& h;
     WindowPort& port;

@@ -7,13 +7,16 @@ int16_t Expander::blend(int16_t old, int best) {
     return static_cast<int16_t>(static_cast<int>(mixed));
 }
 
-void Expander::expand() {
+bool Expander::expand() {
     Node* n = topNode();
     if (n->rating > 32200 || n->rating < -32200) {
         ++n->count; // a decided position only counts the visit
-        return;
+        return true;
     }
     listExpandCells();
+    if (!nodeTable->makeRoom(expandCount)) {
+        return false;
+    }
     int best = -32600;
     uint32_t created = 0;
     n->count = 0;
@@ -43,4 +46,5 @@ void Expander::expand() {
     if (plyCount > maxPlyReached) {
         maxPlyReached = plyCount;
     }
+    return true;
 }

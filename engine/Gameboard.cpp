@@ -1,10 +1,18 @@
 #include "Gameboard.h"
 
+#include <new>
+
 Gameboard::Gameboard(CellPrimes* primes, NodeTable* table, uint32_t rule, Orientation* shown)
     : Builder(primes, table, rule), orientation(shown) {
+    // Without room for the first position and its two children there is no game to play.
+    if (!nodeTable->makeRoom(1)) {
+        throw std::bad_alloc();
+    }
     Node* root = nodeTable->findOrCreate(1, 1, 0).node;
     pushMove(CentreCell, root);
-    expand();
+    if (!expand()) {
+        throw std::bad_alloc();
+    }
 }
 
 // Folds the click by a symmetry of the position onto the cell the tree holds, and turns the
@@ -59,6 +67,9 @@ bool Gameboard::playClicked(CellIndex cell) {
 
 // The clicked cell's child, created and rated as an expansion would if the tree lacks it.
 bool Gameboard::playAsClicked(CellIndex cell) {
+    if (!nodeTable->makeRoom(1)) {
+        return false;
+    }
     Node* top = topNode();
     const NodeTable::Found f =
         nodeTable->findOrCreate(top->hashcodeMoved,

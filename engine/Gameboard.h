@@ -66,6 +66,9 @@ private:
 /// The tables an engine lives on, built in the one order that works: the Logger, the cell
 /// primes, then the table, which reports to the Logger.
 struct EngineTables {
+    explicit EngineTables(uint64_t memoryLimit = NodeTable::NoLimit) {
+        table.setMemoryLimit(memoryLimit);
+    }
     Logger log;
     CellPrimes primes;
     NodeTable table{log};
@@ -75,8 +78,10 @@ struct EngineTables {
 /// (which places the centre stone and expands it), then the engine's logger. Without a
 /// window's orientation word it turns one of its own.
 struct EngineSet {
-    explicit EngineSet(uint32_t rule, Orientation* shown = nullptr)
-        : engine(&tables.primes, &tables.table, rule, shown != nullptr ? shown : &ownOrientation) {
+    explicit EngineSet(uint32_t rule, Orientation* shown = nullptr,
+                       uint64_t memoryLimit = NodeTable::NoLimit)
+        : tables(memoryLimit),
+          engine(&tables.primes, &tables.table, rule, shown != nullptr ? shown : &ownOrientation) {
         engine.logger = &tables.log;
     }
     EngineSet(const EngineSet&) = delete;

@@ -34,13 +34,6 @@ namespace {
 constexpr std::size_t ChunkNodes = 16384;
 } // namespace
 
-void NodeTable::takeBytes(uint64_t bytes) {
-    if (allocatedBytes + bytes > allocationLimit) {
-        throw std::bad_alloc();
-    }
-    allocatedBytes += bytes;
-}
-
 Node* NodeTable::allocateNodes(std::size_t n) {
     // calloc hands out zeroed memory; fresh pages cost nothing until they are written.
     void* p = std::calloc(n, sizeof(Node));
@@ -56,6 +49,7 @@ NodeTable::NodeTable(Logger& log) : logger(log) {
         throw std::bad_alloc();
     }
     buckets = static_cast<Node**>(p);
+    allocatedBytes = BucketCount * sizeof(Node*);
     // Every block has its place in one anonymous mapping: the kernel hands out zeroed pages
     // only when a block is first written, so no block is ever cleared by hand. Huge pages
     // keep the page faults few once the table fills.
@@ -78,16 +72,40 @@ NodeTable::~NodeTable() {
     }
 }
 
+void NodeTable::addChunk() {
+    chunks.reserve(chunks.size() + 1);
+    Node* c = allocateNodes(ChunkNodes);
+    chunks.push_back(c);
+    chunkNext = c;
+    chunkEnd = c + ChunkNodes;
+    allocatedBytes += ChunkNodes * sizeof(Node);
+}
+
 Node* NodeTable::newOverflowNode() {
     if (chunkNext == chunkEnd) {
-        chunks.reserve(chunks.size() + 1);
-        takeBytes(ChunkNodes * sizeof(Node));
-        Node* c = allocateNodes(ChunkNodes);
-        chunks.push_back(c);
-        chunkNext = c;
-        chunkEnd = c + ChunkNodes;
+        addChunk();
     }
     return chunkNext++;
+}
+
+bool NodeTable::makeRoom(int n) {
+    // At worst every Node opens a block of its own, and the chains need a fresh chunk.
+    const uint64_t chunkBytes = ChunkNodes * sizeof(Node);
+    const uint64_t worst = static_cast<uint64_t>(n) * BlockSize * sizeof(Node) + chunkBytes;
+    const uint64_t cap = memoryLimitBytes + (reserveOpen ? PlayReserve : 0);
+    if (allocatedBytes + worst > cap) {
+        limitWasReached = true;
+        return false;
+    }
+    if (chunkEnd - chunkNext < n) {
+        try {
+            addChunk();
+        } catch (const std::bad_alloc&) {
+            limitWasReached = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 // Exactly one Logger event per lookup that finds nothing: what it met decides which.
@@ -106,7 +124,7 @@ NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashc
     const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
     Node* blk = buckets[bucket];
     if (blk == nullptr) {
-        takeBytes(BlockSize * sizeof(Node));
+        allocatedBytes += BlockSize * sizeof(Node);
         blk = blockArena + static_cast<std::size_t>(bucket) * BlockSize;
         buckets[bucket] = blk;
     }

@@ -91,12 +91,27 @@ public:
 
     /// Nodes in use, for statistics and tests (not part of the search).
     uint64_t nodeCount() const { return nodesInUse; }
-    /// Bytes taken by blocks and overflow chunks.
-    uint64_t bytesAllocated() const { return allocatedBytes; }
     Node* block(uint32_t bucket) const { return buckets[bucket]; }
-    /// Caps the memory the table may take; past it, creating a Node throws std::bad_alloc as a
-    /// failed allocation would.
-    void setAllocationLimit(uint64_t bytes) { allocationLimit = bytes; }
+
+    /// Room kept beyond the limit for what play needs (the position the computer must answer
+    /// in, the position the player clicks in): thousands of expansions.
+    static constexpr uint64_t PlayReserve = uint64_t{32} << 20;
+    static constexpr uint64_t NoLimit = UINT64_MAX / 2;
+
+    /// Bytes the table holds: its index, its Nodes and their chains.
+    uint64_t bytesInUse() const { return allocatedBytes; }
+    /// The most the table may hold for the search's growth.
+    void setMemoryLimit(uint64_t bytes) { memoryLimitBytes = bytes; }
+    uint64_t memoryLimit() const { return memoryLimitBytes; }
+    /// Makes sure the next n findOrCreate calls can create their Nodes within the limit (or,
+    /// while the reserve is open, within the limit and the reserve), allocating now whatever
+    /// they may need. False, with nothing changed, when there is no such room.
+    bool makeRoom(int n);
+    /// Lets makeRoom use the reserve while open.
+    void openReserve(bool open) { reserveOpen = open; }
+    bool reserveIsOpen() const { return reserveOpen; }
+    /// Whether growth has been refused for want of room since the table was made.
+    bool limitReached() const { return limitWasReached; }
 
     Logger& logger;
 
@@ -104,8 +119,7 @@ private:
     Node* newOverflowNode();
     void countMiss(bool ageCollision, bool otherKey);
     Node* allocateNodes(std::size_t n);
-    /// Counts bytes against the allocation limit, or throws std::bad_alloc past it.
-    void takeBytes(uint64_t bytes);
+    void addChunk();
 
     Node** buckets;
     Node* blockArena = nullptr; ///< room for every bucket's block, reserved but untouched
@@ -115,7 +129,9 @@ private:
     Node* chunkEnd = nullptr;
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
-    uint64_t allocationLimit = UINT64_MAX;
+    uint64_t memoryLimitBytes = NoLimit;
+    bool reserveOpen = false;
+    bool limitWasReached = false;
 };
 
 /// Positive weight of a rating for the child score of the tree growth; never falls as r rises.

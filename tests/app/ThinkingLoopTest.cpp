@@ -326,10 +326,10 @@ TEST_F(Loop, WinningClickIsNotAnswered) {
 
 TEST_F(Loop, OutOfMemoryStopsGrowthAndKeepsTheGamePlayable) {
     window.spin.store(1000);
-    tables().table.setAllocationLimit(tables().table.bytesAllocated() + 40 * 331 * sizeof(Node));
+    tables().table.setMemoryLimit(tables().table.bytesInUse() + 4000000);
     h.ClickedCell.store(113);
     loop.pass();
-    ASSERT_TRUE(passUntil([&] { return loop.outOfMemory; }, 100000));
+    ASSERT_TRUE(passUntil([&] { return tables().table.limitReached(); }, 100000));
     EXPECT_EQ(g().plyCount, 2);
     EXPECT_TRUE(positionConsistent(g()));
     ASSERT_TRUE(passUntil([&] { return g().plyCount == 3; }, 10)) << "moves without waiting";

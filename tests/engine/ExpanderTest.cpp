@@ -123,3 +123,44 @@ TEST(Expander, MaxPlyOnlyRises) {
     g->expand();
     EXPECT_EQ(g->maxPlyReached, 5);
 }
+
+TEST(Expander, ExpansionWithoutRoomChangesNothing) {
+    // Growth runs into the table's limit mid-search: every expansion either happens whole or
+    // leaves the tree as it was, so the root still counts every Node but itself.
+    for (uint64_t room : {uint64_t{600000}, uint64_t{2000000}}) {
+        EngineSet set(0);
+        Gameboard& g = set.engine;
+        NodeTable& table = set.tables.table;
+        table.setMemoryLimit(table.bytesInUse() + room);
+        int steps = 0;
+        while (!table.limitReached() && steps < 100000) {
+            g.growStep();
+            ++steps;
+        }
+        ASSERT_TRUE(table.limitReached()) << room;
+        EXPECT_EQ(g.rootNode()->count + 0, table.nodeCount() - 1) << room;
+        // An expansion refused: the position, its Node and the table stay as they were.
+        while (g.topNode()->candidateCount != 0) {
+            g.listChildren();
+            ASSERT_GT(g.childCount, 0);
+            g.pushMove(g.childCells[0], g.childNodes[0]);
+        }
+        const Node before = *g.topNode();
+        const uint64_t nodes = table.nodeCount();
+        const Logger log = set.tables.log;
+        EXPECT_FALSE(g.expand());
+        EXPECT_EQ(table.nodeCount(), nodes);
+        EXPECT_EQ(g.topNode()->count, before.count);
+        EXPECT_EQ(g.topNode()->rating, before.rating);
+        EXPECT_EQ(g.topNode()->candidateCount, 0);
+        EXPECT_EQ(set.tables.log.hits + set.tables.log.bucketMisses + set.tables.log.chainMisses,
+                  log.hits + log.bucketMisses + log.chainMisses)
+            << "not even a lookup";
+        EXPECT_TRUE(positionConsistent(g));
+        // The room kept for play lets it through.
+        table.openReserve(true);
+        EXPECT_TRUE(g.expand());
+        table.openReserve(false);
+        EXPECT_EQ(g.rootNode()->count + 0, table.nodeCount() - 1) << room;
+    }
+}
