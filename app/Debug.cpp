@@ -70,7 +70,7 @@ void TDebugForm::reportCount(const char* templateText) {
     char buffer[100];
     std::snprintf(buffer, sizeof buffer, "%s", templateText);
     std::snprintf(buffer, sizeof buffer, "%d", 0);
-    QMessageBox::information(this, "Message", QString::fromUtf8(buffer));
+    form->showMessage("Message", QString::fromUtf8(buffer));
 }
 
 void TDebugForm::ButtonCleanClick() {

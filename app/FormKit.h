@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QFont>
 #include <QLabel>
 #include <QWidget>
@@ -23,4 +24,19 @@ inline QLabel* placedLabel(QWidget* parent, const char* text, int x, int y,
     l->move(x, y);
     l->adjustSize();
     return l;
+}
+
+/// The window-wide Quit action: the desktop's Quit keys, and Ctrl+Q where the desktop's key
+/// scheme has none (some bind nothing to Quit).
+inline QAction* quitAction(QWidget* window) {
+    auto* quit = new QAction("Quit", window);
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Quit);
+    const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
+    if (!keys.contains(ctrlQ)) {
+        keys.append(ctrlQ);
+    }
+    quit->setShortcuts(keys);
+    quit->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(quit);
+    return quit;
 }

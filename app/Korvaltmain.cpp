@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -13,7 +15,9 @@
 #include <QSoundEffect>
 #include <QThread>
 #include <QUrl>
+#include <QWheelEvent>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "FormKit.h"
@@ -28,7 +32,7 @@ namespace {
 const char* const WebAddress = "https://korvalt.example.org/";
 
 // The language table: pairs of English and Russian texts, trailing blanks included.
-const char* const LanguageTable[40] = {
+const char* const LanguageTable[48] = {
     "Auto move",
     "Автом. ходить",
     "Computer auto answer on your move with own one",
@@ -69,10 +73,32 @@ const char* const LanguageTable[40] = {
     "20 сек/ход",
     "1 min/move",
     "1 мин/ход",
+    // Status texts of situations the first version never reached at rest.
+    "Game over. Press Restart for a new game, or Take Back.",
+    "Игра окончена. Нажмите «сначала» для новой игры или «назад».",
+    "Memory limit reached: the computer has stopped thinking ahead. The game goes on.",
+    "Достигнут предел памяти: компьютер больше не думает наперёд. Игра продолжается.",
+    "Out of memory: the computer cannot think here. Take Back or Restart to go on.",
+    "Не хватает памяти: здесь компьютер думать не может. Нажмите «назад» или «сначала».",
+    "Not enough memory to start the game: %1 MB available, %2 MB needed.",
+    "Недостаточно памяти, чтобы начать игру: доступно %1 МБ, нужно %2 МБ.",
 };
+
+// Pairs of the table beyond the first twenty.
+constexpr int PairGameOver = 21;
+constexpr int PairMemoryLimit = 22;
+constexpr int PairOutOfMemory = 23;
+constexpr int PairNotEnoughMemory = 24;
 
 QFont arial(int pixels) {
     return pixelFont("Arial", pixels);
+}
+
+void setLabelText(QLabel* label, const char* text) {
+    const QString now = QString::fromUtf8(text);
+    if (label->text() != now) {
+        label->setText(now);
+    }
 }
 
 QPushButton* button(QWidget* parent, const char* text, int x, int y) {
@@ -142,6 +168,34 @@ CSpinEdit::CSpinEdit(QWidget* parent) : QSpinBox(parent) {
     lineEdit()->setReadOnly(true);
 }
 
+void CSpinEdit::wheelEvent(QWheelEvent* event) {
+    event->ignore();
+}
+
+void CSpinEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
+        event->ignore();
+        return;
+    }
+    QSpinBox::keyPressEvent(event);
+}
+
+void ModeList::wheelEvent(QWheelEvent* event) {
+    event->ignore();
+}
+
+// Only the keys that open the list reach it; the choice is made in the open list.
+void ModeList::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    const bool alt = (event->modifiers() & Qt::AltModifier) != 0;
+    if (key == Qt::Key_Space || key == Qt::Key_F4 ||
+        (alt && (key == Qt::Key_Down || key == Qt::Key_Up))) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    event->ignore();
+}
+
 AboutLayout::AboutLayout(int h) {
     const double H = h;
     auto t = [](double v) { return static_cast<int>(v); };
@@ -181,15 +235,20 @@ TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setu
     Label2->setToolTip("Rating of first and last moves.");
     Label3 = placedLabel(Panel1, "Length", 8, 64);
     Label3->setToolTip("Maximum length of calculated path.");
+    for (QLabel* l : {Label1, Label2, Label3}) {
+        l->resize(Panel1->width() - 16, l->height());
+    }
     Label8 = placedLabel(Panel1, "Collisions", 8, 80);
     Label8->setStyleSheet("color: red");
     Label8->hide();
+    Label8->resize(Panel1->width() - 16, Label8->height());
     LabelAverages = placedLabel(Panel1, "averages", 8, 96);
+    LabelAverages->resize(Panel1->width() - 16, LabelAverages->height());
     LabelAverages->hide();
     Label4 = placedLabel(Panel1, "Mode:", 8, 120);
     Label4->setFont(arial(19));
     Label4->adjustSize();
-    ComboBoxMode = new QComboBox(Panel1);
+    ComboBoxMode = new ModeList(Panel1);
     ComboBoxMode->addItems(
         {"Human Vs Human", "Human Vs Computer", "Computer Vs Computer", "Calculate debuts"});
     ComboBoxMode->setGeometry(8, 152, 169, 24);
@@ -253,22 +312,33 @@ TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setu
     // Everything the thread tells the window arrives as a queued call on the window's thread.
     connect(this, &TMainForm::invalidated, this, &TMainForm::FormPaint, Qt::QueuedConnection);
 
-    const QString names[3] = {"x.wav", "o.wav", "gameover.wav"};
-    for (int i = 0; i < 3; ++i) {
-        sounds[i] = std::make_unique<QSoundEffect>();
-        sounds[i]->setObjectName(names[i]);
-        const QString path = soundPath(names[i]);
-        if (!path.isEmpty()) {
-            sounds[i]->setSource(QUrl::fromLocalFile(path));
+    for (const char* name : {"x.wav", "o.wav", "gameover.wav"}) {
+        const QString path = soundPath(name);
+        if (usableSound(path)) {
+            auto effect = std::make_unique<QSoundEffect>();
+            effect->setSource(QUrl::fromLocalFile(path));
+            Sounds[name] = std::move(effect);
+        } else {
+            std::fprintf(stderr, "korvalt: no usable sound %s; the system's beep plays instead\n",
+                         name);
+            Sounds[name] = nullptr;
         }
     }
+    age.start();
+    announceGap.setSingleShot(true);
+    announceGap.setTimerType(Qt::PreciseTimer); // a coarse timer may end the gap early
+    announceGap.setInterval(AnnounceGapMs);
+    connect(&announceGap, &QTimer::timeout, this, &TMainForm::announceGapEnded);
     revealTimer.setInterval(10);
     connect(&revealTimer, &QTimer::timeout, this, &TMainForm::revealNextCell);
+
+    QuitAction = quitAction(this);
+    connect(QuitAction, &QAction::triggered, this, &TMainForm::quitGame);
+    setMinimumSize(MinimumWidth, MinimumHeight);
 
     // Creation, as the program has always done it.
     ComboBoxMode->setCurrentIndex(1);
     modeMirror.store(1);
-    shared.MoveNotice.store(0);
     shared.RewindRequest.store(0);
     shared.TakeBackRequest.store(0);
     shared.StopRequest.store(0);
@@ -291,33 +361,78 @@ std::string TMainForm::text(int pair) const {
 }
 
 QString TMainForm::soundPath(const QString& name) {
+    const QString here = QCoreApplication::applicationDirPath();
     const QString candidates[] = {
-        QDir::current().filePath(name),
+        QDir(here).filePath("sounds/" + name),
+        QDir(here).filePath("../share/korvalt/" + name),
         QDir(QStringLiteral(KORVALT_DATA_DIR)).filePath(name),
-        QDir(QCoreApplication::applicationDirPath()).filePath("sounds/" + name),
-        QDir(QCoreApplication::applicationDirPath()).filePath("../share/korvalt/" + name),
     };
     for (const QString& c : candidates) {
-        if (QFileInfo::exists(c)) {
+        if (QFileInfo(c).isFile()) {
             return c;
         }
     }
     return {};
 }
 
-void TMainForm::playSound(const QString& name) {
-    lastSound = name;
-    for (auto& s : sounds) {
-        // No file or no audio device: the game goes on in silence.
-        if (s->objectName() == name && s->status() != QSoundEffect::Error &&
-            !s->source().isEmpty()) {
-            s->play();
+bool TMainForm::usableSound(const QString& path) {
+    if (path.isEmpty()) {
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    // Our sounds are small: a file far bigger than any of them is not one.
+    if (file.size() < 44 || file.size() > (qint64{16} << 20)) {
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    if (!data.startsWith("RIFF") || data.mid(8, 4) != "WAVE") {
+        return false;
+    }
+    auto word = [&](qsizetype at, int bytes) {
+        quint32 v = 0;
+        for (int i = bytes - 1; i >= 0; --i) {
+            v = v << 8 | static_cast<quint8>(data[at + i]);
         }
+        return v;
+    };
+    bool pcm = false;
+    for (qsizetype at = 12; at + 8 <= data.size();) {
+        const QByteArray id = data.mid(at, 4);
+        const quint32 size = word(at + 4, 4);
+        if (size > static_cast<quint64>(data.size() - at - 8)) {
+            return false;
+        }
+        if (id == "fmt ") {
+            const quint32 channels = size >= 16 ? word(at + 10, 2) : 0;
+            const quint32 bits = size >= 16 ? word(at + 22, 2) : 0;
+            pcm = size >= 16 && word(at + 8, 2) == 1 && channels >= 1 && channels <= 2 &&
+                  (bits == 8 || bits == 16);
+        } else if (id == "data") {
+            return pcm && size > 0;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+void TMainForm::playSound(const QString& name) {
+    const auto found = Sounds.find(name);
+    const bool missing = found == Sounds.end() || !found->second;
+    playedSounds.append(missing ? "beep" : name);
+    playedAt.append(age.elapsed());
+    if (missing) {
+        QApplication::beep();
+        return;
+    }
+    // No audio device: the effect reports an error and the game goes on in silence.
+    if (found->second->status() != QSoundEffect::Error) {
+        found->second->play();
     }
 }
 
-// Through the orientation published with the plies on show: a click means the cell the
-// player sees, even while the thread has already turned the board for a newer position.
 int TMainForm::ToEngineCell(int w) const {
     return engineCellOf(w, view.orientation);
 }
@@ -356,34 +471,55 @@ void TMainForm::FormShow() {
         return; // the engine exists already
     }
     CheckBoxGrow->setCheckState(Qt::Checked);
-    engineSet = std::make_unique<EngineSet>(
-        setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u, &shared.orientation);
+    const GameMemory memory = gameMemory();
+    try {
+        engineSet = std::make_unique<EngineSet>(
+            setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u, &shared.orientation,
+            memory.tableLimit);
+    } catch (const std::bad_alloc&) {
+        // No game without its first positions: say so, and end with a failure code.
+        QMessageBox* box =
+            showMessage("Message", notEnoughMemoryText(memory.available, memory.needed));
+        connect(box, &QMessageBox::finished, this, [] { QCoreApplication::exit(1); });
+        return;
+    }
     Snapshot first;
-    captureGamePosition(engineSet->engine, first);
+    describePosition(engineSet->engine, first);
+    setStatus(first, Status::YourMove);
     shared.publish(first);
-    view = first;
     // Last: from here on the thread owns the engine.
     shared.Engine.store(&engineSet->engine);
-    grid->update();
+    // The labels and the tint at once, not after the thread's first publication.
+    FormPaint();
 }
 
 void TMainForm::FormPaint() {
     view = shared.snapshot();
-    if (shared.MoveNotice.load() != 0 && !announcePending) {
-        // A message box may follow: announce from the event loop, not from inside a paint.
-        announcePending = true;
-        QMetaObject::invokeMethod(this, &TMainForm::AnnounceMove, Qt::QueuedConnection);
+    // The labels keep their size: a label resized under the pointer would hide its hint.
+    setLabelText(Label1, view.ChildsText);
+    setLabelText(Label2, view.RatingText);
+    setLabelText(Label3, view.LengthText);
+    setLabelText(Label8, view.LogText);
+    setLabelText(LabelAverages, view.AveragesText);
+    switch (view.status) {
+    case Status::GameOver:
+        StatusPanel1->setText(QString::fromStdString(text(PairGameOver)));
+        break;
+    case Status::MemoryLimit:
+        StatusPanel1->setText(QString::fromStdString(text(PairMemoryLimit)));
+        break;
+    case Status::OutOfMemory:
+        StatusPanel1->setText(QString::fromStdString(text(PairOutOfMemory)));
+        break;
+    default:
+        StatusPanel1->setText(QString::fromUtf8(view.StatusText));
+        break;
     }
-    Label1->setText(QString::fromUtf8(view.ChildsText));
-    Label1->adjustSize();
-    Label2->setText(QString::fromUtf8(view.RatingText));
-    Label2->adjustSize();
-    Label3->setText(QString::fromUtf8(view.LengthText));
-    Label3->adjustSize();
-    Label8->setText(QString::fromUtf8(view.LogText));
-    Label8->adjustSize();
-    LabelAverages->setText(QString::fromUtf8(view.AveragesText));
-    StatusPanel1->setText(QString::fromUtf8(view.StatusText));
+    // Whose turn it is in the position on show, whatever moves are still being announced.
+    if (view.engineReady) {
+        StatusPanel0->setText(QString::fromUtf8(view.ShownPly % 2 != 0 ? "O" : "X") +
+                              QString::fromStdString(text(12)));
+    }
     int r = 0, b = 0;
     if (cbVisualRating->isChecked()) {
         if (view.ShownRating > 0) {
@@ -393,8 +529,9 @@ void TMainForm::FormPaint() {
         }
     }
     const QColor colour(255 - r, 255, 255 - b);
-    if (colour != tintColour) {
+    if (colour != tintColour || !paletteApplied) {
         tintColour = colour;
+        paletteApplied = true;
         for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(Panel1)}) {
             QPalette p = w->palette();
             p.setColor(QPalette::Window, colour);
@@ -402,6 +539,7 @@ void TMainForm::FormPaint() {
         }
     }
     grid->update();
+    announceNext();
 }
 
 void TMainForm::gridDrawCell(int col, int row, const CellRect& cellRect, QPainter& canvas) {
@@ -465,14 +603,17 @@ void TMainForm::gridDrawCell(int col, int row, const CellRect& cellRect, QPainte
     }
 }
 
+bool TMainForm::onWebLink(int col, int row) const {
+    return AboutShown != 0 && webLinkCells.contains(col, row);
+}
+
 void TMainForm::gridClick() {
     const int col = grid->Col;
     const int row = grid->Row;
     if (AboutShown != 0) {
-        if (row == 12 && col >= 3 && col <= 8) {
+        if (onWebLink(col, row)) {
             if (!QDesktopServices::openUrl(QUrl(WebAddress))) {
-                QMessageBox::information(this, "Message",
-                                         QString("Korvalt's web page: %1").arg(WebAddress));
+                showMessage("Message", QString("Korvalt's web page: %1").arg(WebAddress));
             }
         } else {
             AboutShown = 0;
@@ -494,7 +635,7 @@ void TMainForm::gridMouseMove(int x, int y) {
         grid->setCursor(Qt::ArrowCursor);
         return;
     }
-    if (AboutShown != 0 && row == 12 && col >= 3 && col <= 8) {
+    if (onWebLink(col, row)) {
         grid->setCursor(Qt::PointingHandCursor);
     } else if (setupForm != nullptr && setupForm->RuleChoice == 1 && view.engineReady &&
                view.topAge == 1 && col >= 5 && col <= 9 && row >= 5 && row <= 9) {
@@ -504,23 +645,53 @@ void TMainForm::gridMouseMove(int x, int y) {
     }
 }
 
-void TMainForm::AnnounceMove() {
-    announcePending = false;
-    const int32_t n = shared.MoveNotice.exchange(0);
-    if (n == 0) {
+// Moves are announced one at a time, in the order they were made, each with its own sound;
+// the next waits for the gap after the last and for any open box to close.
+void TMainForm::announceNext() {
+    if (announceGap.isActive() || gameOverPending || openBox) {
         return;
     }
-    view = shared.snapshot();
-    const int k = shared.NoticePly.load();
-    playSound(k % 2 != 0 ? "x.wav" : "o.wav");
-    StatusPanel0->setText(QString::fromUtf8(k % 2 != 0 ? "O" : "X") +
-                          QString::fromStdString(text(12)));
-    if (n > 32599) {
-        playSound("gameover.wav");
-        QMessageBox box(QMessageBox::NoIcon, "Message", "GAME OVER !!!", QMessageBox::Ok, this);
-        box.exec();
+    Notice n;
+    if (shared.MoveNotice.pop(n)) {
+        AnnounceMove(n);
     }
+}
+
+void TMainForm::AnnounceMove(const Notice& notice) {
+    // An odd ply count: the first player (crosses) has just moved.
+    playSound(notice.ply % 2 != 0 ? "x.wav" : "o.wav");
+    gameOverPending = notice.rating > 32599;
+    announceGap.start();
     grid->update();
+}
+
+void TMainForm::announceGapEnded() {
+    if (!gameOverPending) {
+        announceNext();
+        return;
+    }
+    gameOverPending = false;
+    playSound("gameover.wav");
+    // "Calculate debuts" backs up from every five at once: its sounds and status say enough.
+    if (modeMirror.load() != 3) {
+        showMessage("Message", "GAME OVER !!!");
+    } else {
+        announceNext();
+    }
+}
+
+QMessageBox* TMainForm::showMessage(const QString& caption, const QString& text) {
+    if (openBox) {
+        openBox->close(); // one box at a time
+    }
+    auto* box = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->addAction(QuitAction);
+    connect(box, &QMessageBox::finished, this, &TMainForm::announceNext, Qt::QueuedConnection);
+    openBox = box;
+    box->show();
+    return box;
 }
 
 void TMainForm::ApplyLanguage() {
@@ -619,6 +790,13 @@ void TMainForm::drawAboutPicture(int h) {
     write(at.smallFont, at.writtenBy, "w r i t t e n   b y");
     write(at.smallFont, at.email, "t e a m @ e x a m p l e . o r g");
     write(at.smallFont, at.web, WebAddress, QColor(80, 0, 150));
+    // The whole address is the link: the cells its text covers, on the row that holds it.
+    f.setPixelSize(at.smallFont > 0 ? at.smallFont : 1);
+    const QRect text = QFontMetrics(f).boundingRect(QRect(at.web, QSize(h, h)),
+                                                    Qt::AlignLeft | Qt::AlignTop, WebAddress);
+    const int pitch = grid->DefaultColWidth + 1;
+    const int row = text.center().y() / pitch;
+    webLinkCells = QRect(QPoint(text.left() / pitch, row), QPoint(text.right() / pitch, row));
 }
 
 void TMainForm::setMode(int m) {
@@ -638,18 +816,22 @@ void TMainForm::showPriorityError() {
 }
 
 void TMainForm::priorityMessage() {
-    QMessageBox box(QMessageBox::NoIcon, QString(), "Error setting THREAD_PRIORITY_BELOW_NORMAL",
-                    QMessageBox::Ok, this);
-    box.exec();
+    showMessage(QString(), "Error setting THREAD_PRIORITY_BELOW_NORMAL");
 }
 
-void TMainForm::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Quit) ||
-        (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier)) {
-        close();
-        return;
+QString TMainForm::notEnoughMemoryText(uint64_t available, uint64_t needed) {
+    QString both;
+    for (int language = 0; language < 2; ++language) {
+        both += QString::fromUtf8(LanguageTable[2 * (PairNotEnoughMemory - 1) + language])
+                    .arg(available >> 20)
+                    .arg(needed >> 20);
+        both += language == 0 ? "\n" : "";
     }
-    QWidget::keyPressEvent(event);
+    return both;
+}
+
+void TMainForm::quitGame() {
+    close();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

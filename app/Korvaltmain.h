@@ -1,24 +1,29 @@
 #pragma once
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSoundEffect>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <map>
 #include <memory>
 
 #include "ThinkingLoop.h"
 
 class TMainForm;
 class TSetupForm;
-class QSoundEffect;
 
 /// A cell rectangle as the drawing code speaks of it: right and bottom are exclusive.
 struct CellRect {
@@ -49,11 +54,28 @@ private:
     TMainForm* form;
 };
 
-/// The node budget's spin edit: only its arrows change it.
+/// The node budget's spin edit: only its arrows change it (and the arrow keys, a step each);
+/// the wheel and PageUp/PageDown pass it by.
 class CSpinEdit : public QSpinBox {
     Q_OBJECT
 public:
     explicit CSpinEdit(QWidget* parent);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+/// The mode list: it changes only when the player opens it and picks an entry. A wheel turned
+/// over it, an arrow key or a typed letter must not switch a game to another mode.
+class ModeList : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ModeList(QWidget* parent) : QComboBox(parent) {}
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 /// Where the About picture puts its parts for a board H pixels high.
@@ -82,7 +104,7 @@ public:
     QLabel* Label8;
     QLabel* LabelAverages;
     QLabel* Label4;
-    QComboBox* ComboBoxMode;
+    ModeList* ComboBoxMode;
     QLabel* Label6;
     QLabel* Label7;
     CSpinEdit* CSpinEditChilds;
@@ -100,6 +122,7 @@ public:
     QLabel* StatusPanel0;
     QLabel* StatusPanel1;
     QComboBox* DBank;
+    QAction* QuitAction; ///< Ctrl+Q, whatever has the focus and whatever box is open
 
     // Fields.
     Handshake shared; ///< Engine, the requests, the orientation flags and the published snapshot
@@ -108,6 +131,12 @@ public:
     QPixmap AboutPicture;
     int AboutRevealed = 0; ///< cells of the About picture drawn so far
     Snapshot view;         ///< the last published snapshot, copied for drawing
+
+    /// A short gap after each announced move, so that every move's sound is heard on its own.
+    static constexpr int AnnounceGapMs = 150;
+    /// The game window is never smaller than this: the panel and the status bar stay whole.
+    static constexpr int MinimumWidth = 185 + 15 * 15;
+    static constexpr int MinimumHeight = 457 + 18;
 
     int ToEngineCell(int windowCell) const;
     /// Stone pen width for a board this wide; hints are inset by twice this.
@@ -124,7 +153,7 @@ public:
     void gridDrawCell(int col, int row, const CellRect& rect, QPainter& canvas);
     void gridClick();
     void gridMouseMove(int x, int y);
-    void AnnounceMove();
+    void AnnounceMove(const Notice& notice);
     void ApplyLanguage();
     void ButtonMClick();
     void ButtonTBClick();
@@ -145,11 +174,29 @@ public:
     void invalidate() override { emit invalidated(); }
     void showPriorityError() override;
 
-    /// Where a sound file is found: the working directory first, then the installed data.
+    /// Where a sound file is found: next to the program (the build tree), then the data folder
+    /// of an installation, found from the program's own place or the configured prefix. Never
+    /// the working directory: a stray file there must not stall the game.
     static QString soundPath(const QString& name);
-    QString lastSound; ///< name of the last sound played, for tests
+    /// Whether a file is a sound the game can play: plain PCM in a RIFF WAVE with its data.
+    /// Anything else is treated as missing (the system's beep plays instead).
+    static bool usableSound(const QString& path);
+    /// The sounds found at start, by name; a missing or broken one is null.
+    std::map<QString, std::unique_ptr<QSoundEffect>> Sounds;
+    QStringList playedSounds; ///< every sound played, "beep" for the system's: for tests
+    QList<qint64> playedAt;   ///< when each was played, in ms since the window was made
+    /// Whether the web address of the About display covers this board cell.
+    bool onWebLink(int col, int row) const;
+    /// The open message box, if any: one at a time.
+    QPointer<QMessageBox> openBox;
+    /// Opens a message box that does not block the window (quitting works whatever is open).
+    QMessageBox* showMessage(const QString& caption, const QString& text);
 
     QWidget* debugForm = nullptr;
+    /// Closes the game: stops the thread, closes every window.
+    void quitGame();
+    /// "Not enough memory to start the game", in both languages, with the figures in MB.
+    static QString notEnoughMemoryText(uint64_t available, uint64_t needed);
     std::unique_ptr<ThinkingThread> thread;
 
 signals:
@@ -159,12 +206,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private slots:
     void applyModeFromThread();
     void priorityMessage();
     void revealNextCell();
+    void announceNext();
+    void announceGapEnded();
 
 private:
     void playSound(const QString& name);
@@ -173,12 +221,15 @@ private:
 
     TSetupForm* setupForm;
     QColor tintColour = Qt::white;
-    bool announcePending = false;
+    bool paletteApplied = false;  ///< the tint is set on the first paint, white or not
+    bool gameOverPending = false; ///< the last move announced made five
     QTimer revealTimer;
+    QTimer announceGap;
+    QElapsedTimer age;
+    QRect webLinkCells; ///< board cells the web address covers in the About display
     std::atomic<int> modeMirror{1};
     std::atomic<int> spinMirror{175};
     std::atomic<bool> growMirror{false};
-    std::unique_ptr<QSoundEffect> sounds[3];
 
     // The engine and its tables: built on first show, destroyed after the thread has stopped.
     std::unique_ptr<EngineSet> engineSet;

@@ -1,6 +1,7 @@
 #include "Setup.h"
 
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 
@@ -42,6 +43,9 @@ TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     QFont::insertSubstitution("Arial", "Liberation Sans");
     setWindowTitle("Korvalt setup");
+    // A fixed dialog border: no minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(368, 192);
     move(484, 304);
     setFont(pixelFont("MS Sans Serif", 11));
@@ -70,7 +74,20 @@ TSetupForm::TSetupForm(QWidget* parent) : QWidget(parent) {
 
     Button1 = new QPushButton("OK", this);
     Button1->setGeometry(256, 160, 75, 25);
+    Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &TSetupForm::Button1Click);
+
+    QuitAction = quitAction(this);
+    connect(QuitAction, &QAction::triggered, this, &QWidget::close);
+}
+
+// Enter confirms, as OK, once a rule is chosen.
+void TSetupForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        Button1Click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TSetupForm::Button1Click() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,11 +22,15 @@ public:
     QRadioButton* RadioButton2;
     QRadioButton* RadioButton3;
     QPushButton* Button1;
+    QAction* QuitAction; ///< Ctrl+Q ends the program here too
 
     uint8_t RuleChoice = 0; ///< 0 plain five-in-a-row, 1 no second cross in the central 5x5
 
 public slots:
     void Button1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     TMainForm* mainForm = nullptr;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +19,12 @@ const char* const StatusAuto = "Please either switch playing mode or just wait..
 const char* const StatusWait = "Please wait..";
 const char* const StatusYourMove =
     "Please make your move. Or, you can give it to me, by pressing Move button.";
+// Texts the window words in the player's language; these are the English ones.
+const char* const StatusGameOver = "Game over. Press Restart for a new game, or Take Back.";
+const char* const StatusMemoryLimit =
+    "Memory limit reached: the computer has stopped thinking ahead. The game goes on.";
 const char* const StatusOutOfMemory =
-    "Out of memory: the search has stopped growing; the game goes on with the positions it has.";
+    "Out of memory: the computer cannot think here. Take Back or Restart to go on.";
 
 void scaled(uint32_t count, uint32_t& value, char& unit) {
     if (count > 2000000u) {
@@ -35,7 +41,14 @@ void scaled(uint32_t count, uint32_t& value, char& unit) {
 
 } // namespace
 
-void captureGamePosition(const Gameboard& g, Snapshot& s) {
+void setStatus(Snapshot& s, Status status) {
+    static const char* const texts[] = {StatusYourMove, StatusWait,        StatusAuto,
+                                        StatusGameOver, StatusMemoryLimit, StatusOutOfMemory};
+    s.status = status;
+    std::snprintf(s.StatusText, sizeof s.StatusText, "%s", texts[static_cast<std::size_t>(status)]);
+}
+
+void describePosition(const Gameboard& g, Snapshot& s) {
     s.engineReady = true;
     s.ShownPly = g.plyCount;
     for (int i = 0; i < g.plyCount; ++i) {
@@ -50,12 +63,29 @@ void captureGamePosition(const Gameboard& g, Snapshot& s) {
     s.orientation = g.orientation->load();
     s.rootCount = g.rootNode()->count;
     s.maxPlyReached = g.maxPlyReached;
+    const Node* root = g.rootNode();
+    const Node* top = g.topNode();
+    ThinkingLoop::formatCount(s.ChildsText, sizeof s.ChildsText, root->count, top->count);
+    std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating, top->rating);
+    std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
+    if (g.logger != nullptr) {
+        g.logger->logLine(s.LogText, sizeof s.LogText);
+    }
+    s.ShownRating = static_cast<int16_t>(g.plyCount % 2 != 0 ? top->rating : -top->rating);
 }
 
-ThinkingLoop::ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper)
-    : h(shared), port(window), sleep(std::move(sleeper)) {
+ThinkingLoop::ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper, Clock clock)
+    : h(shared), port(window), sleep(std::move(sleeper)), now(std::move(clock)),
+      lastMoveAt(INT64_MIN / 2) {
     if (!sleep) {
         sleep = [this](int ms) { h.sleepFor(ms); };
+    }
+    if (!now) {
+        now = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
     }
 }
 
@@ -98,6 +128,45 @@ void ThinkingLoop::formatCount(char* out, std::size_t size, uint32_t rootCount, 
     scaled(topCount, b, ub);
     std::snprintf(out, size, "Childs count: %d%c / %d%c", static_cast<int>(a), ua,
                   static_cast<int>(b), ub);
+}
+
+namespace {
+
+// Bytes of address space the process maps now.
+uint64_t mappedBytes() {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) {
+        return 0;
+    }
+    unsigned long long pages = 0;
+    const int read = std::fscanf(f, "%llu", &pages);
+    std::fclose(f);
+    return read == 1 ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+} // namespace
+
+GameMemory gameMemory() {
+    GameMemory m;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const uint64_t physical = pages > 0 && pageSize > 0
+                                  ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
+                                  : uint64_t{2} << 30;
+    m.tableLimit = physical / 2;
+    m.available = physical;
+    rlimit space{};
+    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+        const uint64_t cap = space.rlim_cur;
+        const uint64_t used = mappedBytes();
+        m.available = cap > used ? cap - used : 0;
+    }
+    m.needed = GameMemory::WindowHeadroom + NodeTable::PlayReserve + GameMemory::SmallestTable;
+    m.enough = m.available >= m.needed;
+    const uint64_t room =
+        m.enough ? m.available - GameMemory::WindowHeadroom - NodeTable::PlayReserve : 0;
+    m.tableLimit = room < m.tableLimit ? room : m.tableLimit;
+    return m;
 }
 
 bool lowerThreadPriority() {
@@ -145,7 +214,7 @@ void ThinkingLoop::pass() {
     }
     PassState p = takeSnapshot(*g);
     serveRequest(*g, p);
-    if (debutBackUp(p) || automaticMove(*g, p)) {
+    if (debutBackUp(*g, p) || automaticMove(*g, p)) {
         return;
     }
     if (growOrIdle(*g, p)) {
@@ -177,6 +246,11 @@ ThinkingLoop::PassState ThinkingLoop::takeSnapshot(const Gameboard& g) {
     return p;
 }
 
+void ThinkingLoop::noteMove(const Gameboard& g, int32_t rating) {
+    h.MoveNotice.push({rating, g.plyCount});
+    lastMoveAt = now();
+}
+
 // Step 5: at most one request, in the order restart, click, computer move, take-back. Each is
 // taken with one exchange, so a request set meanwhile is never lost.
 void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
@@ -191,8 +265,7 @@ void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
         if (click >= 0 && cell < CellCount && (seen == 0 || seen == g.plyCount) &&
             g.playClicked(static_cast<CellIndex>(cell))) {
             const int rating = g.topNode()->rating;
-            h.NoticePly.store(g.plyCount);
-            h.MoveNotice.store(rating);
+            noteMove(g, rating);
             // A click that made five ends the game: nothing to answer.
             if (p.mode == 1 && rating < 32600) {
                 h.MoveRequest.store(1);
@@ -221,13 +294,22 @@ void ThinkingLoop::serveComputerMove(Gameboard& g, PassState& p) {
     if (h.MoveRequest.exchange(0) == 0) {
         return;
     }
+    const int plies = g.plyCount;
     int32_t notice;
     {
-        const ReserveForPlay room(*g.nodeTable);
+        const ReserveForPlay room(*g.nodeTable); // it may have to expand the position first
         notice = g.computerMove();
     }
-    h.NoticePly.store(g.plyCount);
-    h.MoveNotice.store(notice);
+    // Nothing played (no room left to find a move, or no move at all): the computer-only modes
+    // must not ask again and again here.
+    noMoveAt = nullptr;
+    if (g.plyCount == plies) {
+        const Node* top = g.topNode();
+        noMoveAt = top;
+        playRoomExhausted = atMemoryLimit(g) && top->candidateCount == 0 && top->rating >= -32200 &&
+                            top->rating <= 32200;
+    }
+    noteMove(g, notice);
     LastMoveCount = g.topNode()->count;
     p.z = g.topNode()->rating;
 }
@@ -235,6 +317,11 @@ void ThinkingLoop::serveComputerMove(Gameboard& g, PassState& p) {
 void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
     if (h.TakeBackRequest.exchange(0) == 0) {
         return;
+    }
+    // The player takes back the move the computer was about to answer: no answer now, or the
+    // computer would play the player's side.
+    if (p.mode == 1) {
+        h.MoveRequest.store(0);
     }
     if (AutoCountdown > 0) {
         if (p.rootCount > 40000000u) {
@@ -254,9 +341,16 @@ void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
     p.z = g.topNode()->rating;
 }
 
+// The computer-only modes play by themselves until the game is over, the computer has found
+// no move here, or (for "Calculate debuts", which only fills the tree) the table is full.
+bool ThinkingLoop::autoPlayable(const Gameboard& g, const PassState& p) const {
+    return AutoCountdown != 0 && !gameOver(g) && g.topNode() != noMoveAt &&
+           !(p.mode == 3 && atMemoryLimit(g));
+}
+
 // Step 6: "Calculate debuts" leaves positions that are no longer balanced.
-bool ThinkingLoop::debutBackUp(const PassState& p) {
-    if (p.mode != 3 || AutoCountdown <= 0 || p.balanced) {
+bool ThinkingLoop::debutBackUp(const Gameboard& g, const PassState& p) {
+    if (p.mode != 3 || AutoCountdown <= 0 || p.balanced || atMemoryLimit(g)) {
         return false;
     }
     if (PassCounter % 5 == 0 || PassCounter % 7 == 0) {
@@ -268,36 +362,60 @@ bool ThinkingLoop::debutBackUp(const PassState& p) {
     return true;
 }
 
-// Step 7: the computer-only modes move once the position holds enough positions.
-bool ThinkingLoop::automaticMove(const Gameboard& g, const PassState& p) {
-    if ((p.mode != 2 && p.mode != 3) || gameOver(g)) {
-        return false;
-    }
-    const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : 20000u;
-    if (g.topNode()->count < k) {
+// Computer Vs Computer waits for its pace before asking for the move, growing nothing
+// meanwhile, so every move stays the one it would be at full speed. False: keep waiting.
+bool ThinkingLoop::requestAutomaticMove(const PassState& p) {
+    if (p.mode == 2 && now() - lastMoveAt < MovePaceMs) {
+        sleep(PaceSleepMs);
         return false;
     }
     h.MoveRequest.store(1);
     return true;
 }
 
+// Step 7: the computer-only modes move once the position holds enough positions. Returns
+// whether the pass ends here.
+bool ThinkingLoop::automaticMove(Gameboard& g, const PassState& p) {
+    if ((p.mode != 2 && p.mode != 3) || !autoPlayable(g, p)) {
+        return false;
+    }
+    const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : 20000u;
+    if (g.topNode()->count < k) {
+        return false;
+    }
+    if (!requestAutomaticMove(p)) {
+        publish(g);
+    }
+    return true;
+}
+
+// Play needs its position expanded even once growth has used up the table: the reserve.
+bool ThinkingLoop::expandForPlay(Gameboard& g) {
+    const ReserveForPlay room(*g.nodeTable);
+    playRoomExhausted = !g.expand();
+    return !playRoomExhausted;
+}
+
 // Steps 8 to 10: one growth step while the position's budget allows, else the computer-only
 // modes move or back up, else sleep. Returns whether the pass publishes.
 bool ThinkingLoop::growOrIdle(Gameboard& g, const PassState& p) {
     const uint32_t here = g.topNode()->count;
-    if (static_cast<int64_t>(here) < p.budget && p.z > -32300 && p.z < 32300 && p.grow &&
-        !atMemoryLimit(g)) {
+    const bool full = atMemoryLimit(g);
+    if (static_cast<int64_t>(here) < p.budget && p.z > -32300 && p.z < 32300 && p.grow && !full) {
         g.growStep();
         grewThisPass = true;
         ++PassCounter;
         return PassCounter % 100 == 0;
     }
-    if (AutoCountdown != 0 && p.grow && !gameOver(g)) {
+    // Past the limit the player's clicks still need the position's children.
+    if (full && g.topNode()->candidateCount == 0 && p.z > -32300 && p.z < 32300) {
+        expandForPlay(g);
+    }
+    if (p.grow && autoPlayable(g, p)) {
         if (p.balanced || p.mode == 2) {
-            h.MoveRequest.store(1);
-        } else {
-            h.TakeBackRequest.store(1);
+            return !requestAutomaticMove(p);
         }
+        h.TakeBackRequest.store(1);
         return false;
     }
     sleep(300);
@@ -319,30 +437,30 @@ void ThinkingLoop::publish(Gameboard& g) {
         s.RatingMap[g.childCells[i]] =
             static_cast<uint8_t>((r - lowest + 1) * 225 / (highest - lowest + 1) + 30);
     }
-    captureGamePosition(g, s);
-    const Node* root = g.rootNode();
-    const Node* top = g.topNode();
-    formatCount(s.ChildsText, sizeof s.ChildsText, root->count, top->count);
-    std::snprintf(s.RatingText, sizeof s.RatingText, "Rating: %d / %d", root->rating, top->rating);
-    std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
-    const char* status;
-    if (atMemoryLimit(g)) {
-        status = StatusOutOfMemory;
-    } else if (AutoCountdown != 0) {
-        status = StatusAuto;
-    } else if (h.RewindRequest.load() != 0 || h.MoveRequest.load() != 0 ||
-               h.TakeBackRequest.load() != 0 || h.ClickedCell.load() != NoCell) {
-        status = StatusWait;
-    } else {
-        status = StatusYourMove;
-    }
-    std::snprintf(s.StatusText, sizeof s.StatusText, "%s", status);
-    if (g.logger != nullptr) {
-        g.logger->logLine(s.LogText, sizeof s.LogText);
-    }
-    s.ShownRating = static_cast<int16_t>(g.plyCount % 2 != 0 ? top->rating : -top->rating);
+    describePosition(g, s);
+    setStatus(s, status(g));
     h.publish(s);
     port.invalidate();
+}
+
+Status ThinkingLoop::status(const Gameboard& g) const {
+    if (gameOver(g)) {
+        return Status::GameOver;
+    }
+    if (playRoomExhausted && g.topNode()->candidateCount == 0) {
+        return Status::OutOfMemory;
+    }
+    if (atMemoryLimit(g)) {
+        return Status::MemoryLimit;
+    }
+    if (AutoCountdown != 0) {
+        return Status::Auto;
+    }
+    if (h.RewindRequest.load() != 0 || h.MoveRequest.load() != 0 || h.TakeBackRequest.load() != 0 ||
+        h.ClickedCell.load() != NoCell) {
+        return Status::Wait;
+    }
+    return Status::YourMove;
 }
 
 void ThinkingThread::start() {

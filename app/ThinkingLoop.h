@@ -9,6 +9,10 @@
 
 #include "Gameboard.h"
 
+/// What the status bar tells the player. The first three are the loop's own English texts; the
+/// window words the others in the player's language.
+enum class Status : uint8_t { YourMove, Wait, Auto, GameOver, MemoryLimit, OutOfMemory };
+
 /// Everything the window draws, published whole by the thinking thread. The window copies it
 /// under the lock and never reads the engine while the search runs.
 struct Snapshot {
@@ -21,6 +25,7 @@ struct Snapshot {
     char LogText[200] = {};
     char AveragesText[200] = {};
     char StatusText[200] = {};
+    Status status = Status::YourMove;
     int16_t ShownRating = 0;
     // The game position as the engine holds it, for drawing stones, hints and the pointer.
     uint8_t plyMoves[CellCount] = {};
@@ -33,6 +38,50 @@ struct Snapshot {
     int32_t maxPlyReached = 0;
 };
 
+/// A move for the window to announce: the rating after it, from the mover's side, and the ply
+/// count it made. They travel together, so a notice never names the wrong side.
+struct Notice {
+    int32_t rating = 0;
+    int32_t ply = 0;
+};
+
+/// The moves made and not yet announced, oldest first: the thread pushes, the window pops. A
+/// burst beyond its room keeps the latest moves.
+class NoticeQueue {
+public:
+    static constexpr int Room = 8;
+
+    void push(Notice n) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (used == Room) {
+            first = (first + 1) % Room;
+            --used;
+        }
+        items[(first + used) % Room] = n;
+        ++used;
+    }
+    bool pop(Notice& n) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (used == 0) {
+            return false;
+        }
+        n = items[first];
+        first = (first + 1) % Room;
+        --used;
+        return true;
+    }
+    bool empty() const {
+        std::lock_guard<std::mutex> hold(lock);
+        return used == 0;
+    }
+
+private:
+    mutable std::mutex lock;
+    Notice items[Room];
+    int first = 0;
+    int used = 0;
+};
+
 /// The fields the game window and the thinking thread share. Requests are atomics written
 /// whole by one side and cleared by the other; results travel in a snapshot under a lock.
 struct Handshake {
@@ -41,8 +90,7 @@ struct Handshake {
     std::atomic<uint8_t> RewindRequest{0};
     std::atomic<uint8_t> TakeBackRequest{0};
     std::atomic<uint8_t> MoveRequest{0};
-    std::atomic<int32_t> MoveNotice{0};
-    std::atomic<int32_t> NoticePly{0}; ///< the ply count right after the noticed move
+    NoticeQueue MoveNotice;
     /// The pending click: an engine cell, tagged by the window with the ply count of the
     /// position the player saw (tagClick); 255 = none. Both travel in one word.
     std::atomic<int32_t> ClickedCell{NoCell};
@@ -98,8 +146,29 @@ public:
     virtual void showPriorityError() = 0;
 };
 
-/// Fills the parts of a snapshot that need no lookup in the node table.
-void captureGamePosition(const Gameboard& g, Snapshot& s);
+/// Fills the parts of a snapshot that need no lookup in the node table: the game position and
+/// the label texts.
+void describePosition(const Gameboard& g, Snapshot& s);
+/// Sets the status and its English text.
+void setStatus(Snapshot& s, Status status);
+
+/// How much memory the game's node table may take on this machine, and whether it is enough to
+/// play at all.
+struct GameMemory {
+    /// The window, its images and the libraries keep this much beyond the table.
+    static constexpr uint64_t WindowHeadroom = uint64_t{160} << 20;
+    /// Less room than this for the table leaves no game worth starting.
+    static constexpr uint64_t SmallestTable = uint64_t{16} << 20;
+
+    uint64_t tableLimit = 0; ///< what the table may hold for growth (its reserve comes on top)
+    uint64_t available = 0;  ///< bytes the process may still take
+    uint64_t needed = 0;     ///< bytes a game needs at the least
+    bool enough = false;
+};
+/// Half the machine's physical memory, and less where the process's address space is limited
+/// (ulimit -v): then what the limit leaves after what the process already maps, the window's
+/// headroom and the table's reserve for play.
+GameMemory gameMemory();
 
 /// Lowers the calling thread's priority two steps below where it stands, at most to 19
 /// (Linux threads carry their own nice value). False when the system refuses.
@@ -109,8 +178,15 @@ bool lowerThreadPriority();
 class ThinkingLoop {
 public:
     using Sleeper = std::function<void(int ms)>;
+    using Clock = std::function<int64_t()>; ///< monotonic milliseconds
 
-    ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper = nullptr);
+    /// Computer Vs Computer plays no faster than this, so a person can follow the game.
+    static constexpr int64_t MovePaceMs = 600;
+    /// The sleep of a pass that waits for the pace.
+    static constexpr int PaceSleepMs = 20;
+
+    ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper = nullptr,
+                 Clock clock = nullptr);
 
     void run();
     void pass();
@@ -124,6 +200,8 @@ public:
     uint32_t LastMoveCount = 0;
     int32_t PassCounter = 0;
     bool grewThisPass = false;
+    /// The last expansion for play was refused even with the table's reserve.
+    bool playRoomExhausted = false;
 
 private:
     /// What a pass reads before it serves any request, and the rating it goes on with.
@@ -142,16 +220,25 @@ private:
     void serveRequest(Gameboard& g, PassState& p);
     void serveComputerMove(Gameboard& g, PassState& p);
     void serveTakeBack(Gameboard& g, PassState& p);
-    bool debutBackUp(const PassState& p);
-    bool automaticMove(const Gameboard& g, const PassState& p);
+    bool debutBackUp(const Gameboard& g, const PassState& p);
+    bool automaticMove(Gameboard& g, const PassState& p);
+    bool requestAutomaticMove(const PassState& p);
     bool growOrIdle(Gameboard& g, const PassState& p);
+    bool expandForPlay(Gameboard& g);
     void publish(Gameboard& g);
+    void noteMove(const Gameboard& g, int32_t rating);
+    Status status(const Gameboard& g) const;
     bool gameOver(const Gameboard& g) const { return g.topNode()->rating >= 32600; }
     static bool atMemoryLimit(const Gameboard& g) { return g.nodeTable->limitReached(); }
+    /// Whether the computer-only modes may still play here by themselves.
+    bool autoPlayable(const Gameboard& g, const PassState& p) const;
 
     Handshake& h;
     WindowPort& port;
     Sleeper sleep;
+    Clock now;
+    int64_t lastMoveAt;             ///< when the last move was made on the board
+    const Node* noMoveAt = nullptr; ///< a position where the computer found no move
 };
 
 /// Runs the loop on a thread of its own at below-normal priority.

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 #include "Debug.h"
@@ -8,9 +9,18 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // No display name: the toolkit would add it to every window title.
     QApplication::setApplicationName("korvalt");
-    QApplication::setApplicationDisplayName("Korvalt game");
     QApplication::setDesktopFileName("korvalt");
+    const GameMemory memory = gameMemory();
+    if (!memory.enough) {
+        const QString text = TMainForm::notEnoughMemoryText(memory.available, memory.needed);
+        std::fprintf(stderr, "korvalt: %s\n", qPrintable(text));
+        QMessageBox box(QMessageBox::NoIcon, "Message", text, QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+    int status = 0;
     try {
         TSetupForm setup;
         TMainForm mainForm(&setup);
@@ -18,9 +28,9 @@ int main(int argc, char** argv) {
         setup.setMainForm(&mainForm);
         mainForm.debugForm = &debugForm;
         setup.show();
-        QApplication::exec();
+        status = QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, "Korvalt game", QString::fromUtf8(e.what()));
     }
-    return 0;
+    return status;
 }

@@ -92,7 +92,7 @@ bool NodeTable::makeRoom(int n) {
     // At worst every Node opens a block of its own, and the chains need a fresh chunk.
     const uint64_t chunkBytes = ChunkNodes * sizeof(Node);
     const uint64_t worst = static_cast<uint64_t>(n) * BlockSize * sizeof(Node) + chunkBytes;
-    const uint64_t cap = memoryLimitBytes + (reserveOpen ? PlayReserve : 0);
+    const uint64_t cap = memoryLimitBytes + (reserveOpen ? playReserveBytes : 0);
     if (allocatedBytes + worst > cap) {
         limitWasReached = true;
         return false;

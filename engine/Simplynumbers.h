@@ -107,6 +107,8 @@ public:
     /// while the reserve is open, within the limit and the reserve), allocating now whatever
     /// they may need. False, with nothing changed, when there is no such room.
     bool makeRoom(int n);
+    void setPlayReserve(uint64_t bytes) { playReserveBytes = bytes; }
+    uint64_t playReserve() const { return playReserveBytes; }
     /// Lets makeRoom use the reserve while open.
     void openReserve(bool open) { reserveOpen = open; }
     bool reserveIsOpen() const { return reserveOpen; }
@@ -130,6 +132,7 @@ private:
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
     uint64_t memoryLimitBytes = NoLimit;
+    uint64_t playReserveBytes = PlayReserve;
     bool reserveOpen = false;
     bool limitWasReached = false;
 };

@@ -44,6 +44,15 @@ protected:
     }
 
     Gameboard& g() { return set->engine; }
+    // Takes every notice not yet announced, oldest first.
+    std::vector<Notice> notices() {
+        std::vector<Notice> taken;
+        Notice n;
+        while (h.MoveNotice.pop(n)) {
+            taken.push_back(n);
+        }
+        return taken;
+    }
     World& tables() { return set->tables; }
 
     // Runs passes until the predicate holds; fails after the limit.
@@ -60,7 +69,13 @@ protected:
     Handshake h;
     FakeWindow window;
     std::vector<int> sleeps;
-    ThinkingLoop loop{h, window, [this](int ms) { sleeps.push_back(ms); }};
+    int64_t clockMs = 0; ///< the loop's clock: it moves only while the loop sleeps
+    ThinkingLoop loop{h, window,
+                      [this](int ms) {
+                          sleeps.push_back(ms);
+                          clockMs += ms;
+                      },
+                      [this] { return clockMs; }};
     std::unique_ptr<EngineSet> set;
 };
 
@@ -84,9 +99,11 @@ TEST_F(Loop, ClickIsPlayedAndAnsweredAtTheBudget) {
     window.grow.store(true);
     EXPECT_EQ(g().plyCount, 2);
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
-    EXPECT_EQ(h.MoveNotice.load(), g().topNode()->rating + 0);
+    const std::vector<Notice> played = notices();
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].rating, g().topNode()->rating + 0);
+    EXPECT_EQ(played[0].ply, 2);
     EXPECT_EQ(h.MoveRequest.load(), 1);
-    h.MoveNotice.store(0);
     uint32_t countBeforeMove = 0;
     ASSERT_TRUE(passUntil([&] {
         if (g().plyCount == 2) {
@@ -97,7 +114,9 @@ TEST_F(Loop, ClickIsPlayedAndAnsweredAtTheBudget) {
     EXPECT_GE(countBeforeMove, 1000u);
     EXPECT_LT(countBeforeMove, 1300u) << "answered as soon as the budget was reached";
     EXPECT_EQ(h.MoveRequest.load(), 0);
-    EXPECT_NE(h.MoveNotice.load(), 0);
+    const std::vector<Notice> answer = notices();
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].ply, 3);
     EXPECT_LE(loop.LastMoveCount, g().topNode()->count + 0) << "the same pass grew on";
 }
 
@@ -105,7 +124,7 @@ TEST_F(Loop, RefusedClickIsDropped) {
     h.ClickedCell.store(0);
     loop.pass();
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
-    EXPECT_EQ(h.MoveNotice.load(), 0);
+    EXPECT_TRUE(h.MoveNotice.empty());
     EXPECT_EQ(h.MoveRequest.load(), 0);
     EXPECT_EQ(g().plyCount, 1);
     h.ClickedCell.store(-7); // garbage never reaches the engine
@@ -303,7 +322,7 @@ TEST_F(Loop, FinishedGameSettlesIntoIdlePasses) {
     ASSERT_TRUE(passUntil([&] { return g().plyCount >= 3; }));
     g().topNode()->rating = 32600; // the side that just moved has five
     h.MoveRequest.store(1);
-    h.MoveNotice.store(0);
+    notices();
     const int plies = g().plyCount;
     for (int i = 0; i < 5; ++i) {
         sleeps.clear();
@@ -312,7 +331,9 @@ TEST_F(Loop, FinishedGameSettlesIntoIdlePasses) {
     }
     EXPECT_EQ(g().plyCount, plies);
     EXPECT_EQ(h.MoveRequest.load(), 0);
-    EXPECT_EQ(h.MoveNotice.load(), 0) << "nothing to announce again";
+    EXPECT_TRUE(h.MoveNotice.empty()) << "nothing to announce again";
+    EXPECT_EQ(h.snapshot().status, Status::GameOver);
+    EXPECT_STREQ(h.snapshot().StatusText, "Game over. Press Restart for a new game, or Take Back.");
 }
 
 TEST_F(Loop, WinningClickIsNotAnswered) {
@@ -320,26 +341,210 @@ TEST_F(Loop, WinningClickIsNotAnswered) {
     g().childNodes[0]->rating = 32600;
     h.ClickedCell.store(g().childCells[0]);
     loop.pass();
-    EXPECT_EQ(h.MoveNotice.load(), 32600);
+    const std::vector<Notice> played = notices();
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].rating, 32600);
     EXPECT_EQ(h.MoveRequest.load(), 0);
 }
 
-TEST_F(Loop, OutOfMemoryStopsGrowthAndKeepsTheGamePlayable) {
-    window.spin.store(1000);
-    tables().table.setMemoryLimit(tables().table.bytesInUse() + 4000000);
-    h.ClickedCell.store(113);
-    loop.pass();
-    ASSERT_TRUE(passUntil([&] { return tables().table.limitReached(); }, 100000));
-    EXPECT_EQ(g().plyCount, 2);
-    EXPECT_TRUE(positionConsistent(g()));
-    ASSERT_TRUE(passUntil([&] { return g().plyCount == 3; }, 10)) << "moves without waiting";
-    window.grow.store(false);
-    loop.pass();
-    EXPECT_NE(std::string(h.snapshot().StatusText).find("Out of memory"), std::string::npos);
-    h.ClickedCell.store(255);
-    for (int i = 0; i < 50; ++i) {
+namespace {
+
+// The side to move plays the child the engine rates worst for it, so the other side, the
+// computer, wins soon: a whole game in a few dozen moves.
+CellIndex weakestChild(Gameboard& g) {
+    g.listChildren();
+    int pick = -1;
+    for (int i = 0; i < g.childCount; ++i) {
+        if (pick < 0 || g.childNodes[i]->rating < g.childNodes[pick]->rating) {
+            pick = i;
+        }
+    }
+    return pick < 0 ? NoCell : g.childCells[pick];
+}
+
+} // namespace
+
+TEST_F(Loop, AtTheMemoryLimitEveryModeStillPlaysAWholeGame) {
+    for (int mode = 0; mode < 4; ++mode) {
+        build(0);
+        NodeTable& table = tables().table;
+        table.setMemoryLimit(table.bytesInUse() + 3000000);
+        window.modeIndex.store(0);
+        window.spin.store(1000);
+        ASSERT_TRUE(passUntil([&] { return table.limitReached(); }, 200000)) << mode;
+        window.modeIndex.store(mode);
+        notices();
+        // Clicks for the noughts, the computer for the crosses (mode 2 plays both by itself).
+        for (int turn = 0; turn < 200 && g().topNode()->rating < 32600; ++turn) {
+            const int plies = g().plyCount;
+            if (mode != 2) {
+                if (g().plyCount % 2 == 1) {
+                    ASSERT_TRUE(passUntil([&] { return g().topNode()->candidateCount != 0; }, 5))
+                        << "the position the player is in gets its children";
+                    h.ClickedCell.store(Handshake::tagClick(weakestChild(g()), g().plyCount));
+                } else if (mode != 1) {
+                    h.MoveRequest.store(1);
+                }
+            }
+            ASSERT_TRUE(passUntil([&] { return g().plyCount > plies; }, 200))
+                << "mode " << mode << " turn " << turn;
+        }
+        EXPECT_GE(g().topNode()->rating, 32600) << "mode " << mode << ": the game reached its end";
+        EXPECT_EQ(g().rootNode()->count + 0, table.nodeCount() - 1) << mode;
+        EXPECT_TRUE(positionConsistent(g()));
+        EXPECT_EQ(h.snapshot().status, Status::GameOver);
+        // At rest the loop only sleeps, as its idle step does.
+        sleeps.clear();
+        for (int i = 0; i < 10; ++i) {
+            loop.pass();
+        }
+        EXPECT_EQ(sleeps, std::vector<int>(10, 300)) << mode;
+        // Restart still works, and the memory status shows.
+        h.RewindRequest.store(1);
+        window.modeIndex.store(0);
+        loop.pass();
+        EXPECT_EQ(g().plyCount, 1);
+        EXPECT_EQ(h.snapshot().status, Status::MemoryLimit);
+        EXPECT_STREQ(h.snapshot().StatusText, "Memory limit reached: the computer has stopped "
+                                              "thinking ahead. The game goes on.");
+    }
+}
+
+TEST_F(Loop, CalculateDebutsRestsAtTheMemoryLimit) {
+    NodeTable& table = tables().table;
+    table.setMemoryLimit(table.bytesInUse() + 3000000);
+    window.modeIndex.store(3);
+    window.spin.store(1);
+    ASSERT_TRUE(passUntil([&] { return table.limitReached(); }, 400000));
+    sleeps.clear();
+    const int plies = g().plyCount;
+    for (int i = 0; i < 20; ++i) {
         loop.pass();
     }
+    EXPECT_EQ(sleeps, std::vector<int>(20, 300)) << "no spinning through moves and take-backs";
+    EXPECT_EQ(g().plyCount, plies);
+}
+
+TEST_F(Loop, WithoutEvenTheReserveTheGameSaysSoAndRests) {
+    for (int mode = 0; mode < 4; ++mode) {
+        build(0);
+        NodeTable& table = tables().table;
+        table.setMemoryLimit(table.bytesInUse() + 3000000);
+        table.setPlayReserve(0);
+        window.modeIndex.store(mode);
+        window.spin.store(1);
+        // Play on until a position has no children and no room to get them.
+        bool exhausted = false;
+        for (int i = 0; i < 400000 && !exhausted; ++i) {
+            loop.pass();
+            exhausted = loop.playRoomExhausted && g().topNode()->candidateCount == 0;
+            // At the limit mode 3 rests: the player goes on by clicks and Move, as in mode 0.
+            if (mode != 2 && g().plyCount % 2 == 1 && g().topNode()->candidateCount != 0 &&
+                table.limitReached()) {
+                h.ClickedCell.store(Handshake::tagClick(weakestChild(g()), g().plyCount));
+            } else if ((mode == 0 || mode == 3) && table.limitReached()) {
+                h.MoveRequest.store(1);
+            }
+            if (g().topNode()->rating >= 32600) {
+                h.RewindRequest.store(1);
+            }
+        }
+        ASSERT_TRUE(exhausted) << mode;
+        // Passes sleep (Computer Vs Computer first waits for its pace to try the move once),
+        // and soon only as the idle step does.
+        sleeps.clear();
+        for (int i = 0; i < 60; ++i) {
+            loop.pass();
+        }
+        EXPECT_GE(sleeps.size(), 58u) << mode << ": responsive, not busy";
+        EXPECT_EQ(std::vector<int>(sleeps.end() - 10, sleeps.end()), std::vector<int>(10, 300));
+        EXPECT_EQ(h.snapshot().status, Status::OutOfMemory) << mode;
+        EXPECT_EQ(g().rootNode()->count + 0, table.nodeCount() - 1) << mode;
+        h.TakeBackRequest.store(1);
+        const int plies = g().plyCount;
+        loop.pass();
+        EXPECT_EQ(g().plyCount, plies - 1) << "Take Back still works";
+    }
+}
+
+TEST_F(Loop, TakeBackBeforeTheAnswerCancelsIt) {
+    // Human Vs Computer: the answer waits for the budget; Take Back undoes the player's move and
+    // must not leave the computer to play the player's side. Human Vs Human keeps its Move.
+    struct Case {
+        int mode;
+        uint8_t moveRequestAfter;
+    };
+    for (const Case& k : {Case{1, 0}, Case{0, 1}}) {
+        build(0);
+        window.modeIndex.store(k.mode);
+        window.spin.store(1000);
+        h.ClickedCell.store(113);
+        loop.pass();
+        ASSERT_EQ(g().plyCount, 2);
+        h.MoveRequest.store(1);
+        h.TakeBackRequest.store(1);
+        loop.pass();
+        EXPECT_EQ(g().plyCount, 1) << k.mode;
+        EXPECT_EQ(h.MoveRequest.load(), k.moveRequestAfter) << k.mode;
+        for (int i = 0; i < 50; ++i) {
+            loop.pass();
+        }
+        EXPECT_EQ(g().plyCount, 1) << k.mode << ": the computer did not move";
+        h.MoveRequest.store(0);
+    }
+}
+
+TEST(NoticeQueue, KeepsOrderAndTheLatestOfABurst) {
+    NoticeQueue q;
+    for (int i = 1; i <= NoticeQueue::Room + 3; ++i) {
+        q.push({i * 10, i});
+    }
+    Notice n;
+    for (int i = 4; i <= NoticeQueue::Room + 3; ++i) {
+        ASSERT_TRUE(q.pop(n));
+        EXPECT_EQ(n.rating, i * 10);
+        EXPECT_EQ(n.ply, i);
+    }
+    EXPECT_FALSE(q.pop(n));
+    EXPECT_TRUE(q.empty());
+}
+
+TEST_F(Loop, ComputerVsComputerKeepsAWatchablePaceWithTheSameMoves) {
+    // The same game twice: once at the pace a person can follow, once with a clock that never
+    // makes it wait. The moves are the same, and the paced ones are 0.6 s apart or more.
+    window.modeIndex.store(2);
+    window.spin.store(1);
+    std::vector<int> paced;
+    std::vector<int64_t> moveTimes;
+    for (int i = 0; i < 40000 && g().plyCount < 12 && g().topNode()->rating < 32600; ++i) {
+        const int64_t passStart = clockMs; // a move is made before the pass sleeps
+        loop.pass();
+        if (g().plyCount > static_cast<int>(paced.size()) + 1) {
+            paced.push_back(g().topPly().move);
+            moveTimes.push_back(passStart);
+        }
+    }
+    ASSERT_GE(paced.size(), 6u);
+    for (std::size_t i = 1; i < moveTimes.size(); ++i) {
+        EXPECT_GE(moveTimes[i] - moveTimes[i - 1], ThinkingLoop::MovePaceMs) << i;
+    }
+    Handshake fast;
+    FakeWindow fastWindow;
+    fastWindow.modeIndex.store(2);
+    fastWindow.spin.store(1);
+    int64_t far = 0;
+    ThinkingLoop unpaced(
+        fast, fastWindow, [](int) {}, [&far] { return far += 100000; });
+    EngineSet other(0, &fast.orientation);
+    fast.Engine.store(&other.engine);
+    std::vector<int> quick;
+    for (int i = 0; i < 20000 && quick.size() < paced.size(); ++i) {
+        unpaced.pass();
+        if (other.engine.plyCount > static_cast<int>(quick.size()) + 1) {
+            quick.push_back(other.engine.topPly().move);
+        }
+    }
+    EXPECT_EQ(quick, paced);
 }
 
 TEST_F(Loop, ModeIsReadOnceAPass) {

@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <functional>
 
 #include "Debug.h"
@@ -42,19 +44,27 @@ struct Program {
     TDebugForm debug;
 };
 
-// Accepts the next modal box and reports its caption and text.
-void acceptNextBox(QString* caption, QString* text) {
-    QTimer::singleShot(0, [=] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(w)) {
-            *caption = box->windowTitle();
-            *text = box->text();
-            box->accept();
-        } else {
-            acceptNextBox(caption, text);
-        }
-    });
-}
+// Answers every message box the game opens, as a player would, and remembers the last one.
+// It lives no longer than the windows it watches.
+struct BoxAnswerer {
+    explicit BoxAnswerer(TMainForm& form) {
+        QObject::connect(&poll, &QTimer::timeout, [this, &form] {
+            if (QMessageBox* box = form.openBox) {
+                if (box->isVisible() && answering) {
+                    caption = box->windowTitle();
+                    text = box->text();
+                    ++answered;
+                    box->accept();
+                }
+            }
+        });
+        poll.start(10);
+    }
+    QTimer poll;
+    bool answering = true;
+    int answered = 0;
+    QString caption, text;
+};
 
 QString shotPath(const QString& name) {
     return QDir(QCoreApplication::applicationDirPath()).filePath("screenshots/" + name + ".png");
@@ -95,6 +105,13 @@ private slots:
     void noEntryPointerOnTheCentralSquare();
     void buttonsSetTheirRequests();
     void announcementOfMoves();
+    void statusFollowsTheShownPosition();
+    void controlsChangeOnlyWhenAskedTo();
+    void quitWorksWhateverHasTheFocus();
+    void rulesDialogIsADialog();
+    void firstPaintComesWithTheWindow();
+    void labelsShowTheirHints();
+    void smallestWindowKeepsEveryControlWhole();
     void aboutDisplay();
     void inspectionWindow();
     void gameOverIsAnnounced();
@@ -125,7 +142,7 @@ void WindowTest::rulesDialogRuleReachesTheEngine() {
         QCOMPARE(p.setup.RuleChoice, central ? 1 : 0);
         QCOMPARE(p.engine()->openingRule, central ? 1u : 0u);
         QCOMPARE(p.main.shared.snapshot().ShownPly, 1);
-        QCOMPARE(p.main.StatusPanel0->text(), QString("X"));
+        QCOMPARE(p.main.StatusPanel0->text(), QString("O goes")); // the noughts are to move
         QCOMPARE(p.main.ComboBoxMode->currentIndex(), 1);
         QCOMPARE(p.main.ButtonA->text(), QString("About.."));
         // Showing the window again builds nothing new.
@@ -258,7 +275,7 @@ void WindowTest::buttonsSetTheirRequests() {
     QCOMPARE(p.main.CSpinEditChilds->singleStep(), 25);
     QCOMPARE(p.main.CSpinEditChilds->minimum(), 1);
     QCOMPARE(p.main.CSpinEditChilds->maximum(), 1000);
-    QCOMPARE(p.main.DBank->count(), 40);
+    QCOMPARE(p.main.DBank->count(), 48);
     QCOMPARE(p.main.DBank->itemText(39), QString::fromUtf8("1 мин/ход"));
     QCOMPARE(p.main.ButtonM->toolTip(), QString("Force computer to move"));
     p.main.RadioButton1Click();
@@ -270,42 +287,230 @@ void WindowTest::buttonsSetTheirRequests() {
 
 void WindowTest::announcementOfMoves() {
     Program p;
+    p.main.CheckBoxGrow->setCheckState(Qt::Checked); // no engine: the thread stays idle
+    BoxAnswerer boxes(p.main);
+    boxes.answering = false;
+    // A burst of moves: each announced in order with the sound of the side that moved, a
+    // move rated 0 included, each after the previous one's gap; the five's gameover.wav after
+    // its move's sound, then one box.
+    for (const Notice n : {Notice{120, 2}, Notice{-30, 3}, Notice{0, 4}, Notice{32600, 5}}) {
+        p.main.shared.MoveNotice.push(n);
+    }
+    p.main.FormPaint();
+    QVERIFY(QTest::qWaitFor([&] { return p.main.openBox != nullptr; }, 5000));
+    QCOMPARE(p.main.playedSounds,
+             QStringList({"o.wav", "x.wav", "o.wav", "x.wav", "gameover.wav"}));
+    for (int i = 1; i < p.main.playedAt.size(); ++i) {
+        QVERIFY2(p.main.playedAt[i] - p.main.playedAt[i - 1] >= TMainForm::AnnounceGapMs - 2,
+                 qPrintable(QString("sound %1 came too soon").arg(i)));
+    }
+    QCOMPARE(p.main.openBox->windowTitle(), QString("Message"));
+    QCOMPARE(p.main.openBox->text(), QString("GAME OVER !!!"));
+    QVERIFY2(!p.main.openBox->isModal(), "the window stays usable: Take Back, Restart, Quit");
+    // A move made while the box is open waits for it to close.
+    p.main.shared.MoveNotice.push({55, 4});
+    p.main.FormPaint();
+    QTest::qWait(3 * TMainForm::AnnounceGapMs);
+    QCOMPARE(p.main.playedSounds.size(), 5);
+    boxes.answering = true;
+    QVERIFY(QTest::qWaitFor([&] { return p.main.playedSounds.size() == 6; }, 5000));
+    QCOMPARE(p.main.playedSounds.last(), QString("o.wav"));
+    QCOMPARE(boxes.answered, 1);
+
+    // "Calculate debuts" announces a five by its sounds and the status alone.
+    p.main.ComboBoxMode->setCurrentIndex(3);
+    p.main.shared.MoveNotice.push({32600, 7});
+    p.main.FormPaint();
+    QVERIFY(QTest::qWaitFor([&] { return p.main.playedSounds.size() == 8; }, 5000));
+    QCOMPARE(p.main.playedSounds.last(), QString("gameover.wav"));
+    QTest::qWait(3 * TMainForm::AnnounceGapMs);
+    QCOMPARE(boxes.answered, 1);
+    QVERIFY(p.main.openBox == nullptr);
+
+    // A missing sound file: the system's beep, and the game goes on.
+    p.main.Sounds["x.wav"].reset();
+    p.main.shared.MoveNotice.push({10, 9});
+    p.main.FormPaint();
+    QVERIFY(QTest::qWaitFor([&] { return p.main.playedSounds.size() == 9; }, 5000));
+    QCOMPARE(p.main.playedSounds.last(), QString("beep"));
+}
+
+void WindowTest::statusFollowsTheShownPosition() {
+    Program p;
     p.main.CheckBoxGrow->setCheckState(Qt::Checked);
     struct Case {
-        int notice, ply, language;
-        const char* status;
-        const char* sound;
-        bool gameOver;
+        int ply, language;
+        Status status;
+        const char* turn;
+        const char* text;
     };
     const Case cases[] = {
-        {32600, 3, 1, "O goes", "gameover.wav", true}, {32599, 3, 1, "O goes", "x.wav", false},
-        {-32600, 2, 1, "X goes", "o.wav", false},      {120, 2, 1, "X goes", "o.wav", false},
-        {120, 3, 2, "O ходит", "x.wav", false},
+        {2, 1, Status::YourMove, "X goes", "the loop's own text"},
+        {3, 2, Status::YourMove, "O ходит", "the loop's own text"},
+        {6, 1, Status::GameOver, "X goes",
+         "Game over. Press Restart for a new game, or Take Back."},
+        {6, 2, Status::GameOver, "X ходит",
+         "Игра окончена. Нажмите «сначала» для новой игры или «назад»."},
+        {1, 1, Status::MemoryLimit, "O goes",
+         "Memory limit reached: the computer has stopped thinking ahead. The game goes on."},
     };
     for (const Case& k : cases) {
+        Snapshot s;
+        s.engineReady = true;
+        s.ShownPly = k.ply; // after a Take Back or a Restart as much as after a move
+        s.status = k.status;
+        std::snprintf(s.StatusText, sizeof s.StatusText, "%s", "the loop's own text");
+        p.main.shared.publish(s);
         p.main.Language = k.language;
-        p.main.shared.NoticePly.store(k.ply);
-        p.main.shared.MoveNotice.store(k.notice);
-        QString caption, text;
-        if (k.gameOver) {
-            acceptNextBox(&caption, &text);
-        }
-        p.main.AnnounceMove();
-        QCOMPARE(p.main.shared.MoveNotice.load(), 0);
-        QCOMPARE(p.main.StatusPanel0->text(), QString::fromUtf8(k.status));
-        QCOMPARE(p.main.lastSound, QString(k.sound));
-        if (k.gameOver) {
-            QCOMPARE(caption, QString("Message"));
-            QCOMPARE(text, QString("GAME OVER !!!"));
-        }
+        p.main.FormPaint();
+        QCOMPARE(p.main.StatusPanel0->text(), QString::fromUtf8(k.turn));
+        QCOMPARE(p.main.StatusPanel1->text(), QString::fromUtf8(k.text));
     }
-    p.main.lastSound.clear();
-    p.main.StatusPanel0->setText("unchanged");
-    p.main.shared.MoveNotice.store(0);
-    p.main.AnnounceMove();
-    QCOMPARE(p.main.StatusPanel0->text(), QString("unchanged"));
-    QVERIFY(p.main.lastSound.isEmpty());
-    QVERIFY(!TMainForm::soundPath("o.wav").isEmpty() || QDir::current().exists());
+}
+
+void WindowTest::controlsChangeOnlyWhenAskedTo() {
+    // The wheel over the mode list or the budget, PageUp/PageDown, arrows and letters on the
+    // closed list: none of them may switch the game's mode or budget.
+    Program p;
+    p.start();
+    QApplication::setActiveWindow(&p.main);
+    auto wheel = [](QWidget* w, int notches) {
+        const QPointF at(w->width() / 2.0, w->height() / 2.0);
+        QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &e);
+    };
+    for (int notches : {1, -1, 3}) {
+        wheel(p.main.ComboBoxMode, notches);
+        wheel(p.main.CSpinEditChilds, notches);
+    }
+    QCOMPARE(p.main.ComboBoxMode->currentIndex(), 1);
+    QCOMPARE(p.main.CSpinEditChilds->value(), 175);
+    p.main.ComboBoxMode->setFocus();
+    for (int key :
+         {Qt::Key_Down, Qt::Key_Up, Qt::Key_PageDown, Qt::Key_End, Qt::Key_C, Qt::Key_H}) {
+        QTest::keyClick(p.main.ComboBoxMode, static_cast<Qt::Key>(key));
+    }
+    QCOMPARE(p.main.ComboBoxMode->currentIndex(), 1);
+    p.main.CSpinEditChilds->setFocus();
+    QTest::keyClick(p.main.CSpinEditChilds, Qt::Key_PageUp);
+    QTest::keyClick(p.main.CSpinEditChilds, Qt::Key_PageDown);
+    QCOMPARE(p.main.CSpinEditChilds->value(), 175);
+    QTest::keyClick(p.main.CSpinEditChilds, Qt::Key_Up);
+    QCOMPARE(p.main.CSpinEditChilds->value(), 200);
+    QTest::keyClick(p.main.CSpinEditChilds, Qt::Key_Down);
+    QCOMPARE(p.main.CSpinEditChilds->value(), 175);
+    // Opening the list and picking an entry does change the mode.
+    p.main.ComboBoxMode->showPopup();
+    QAbstractItemView* list = p.main.ComboBoxMode->view();
+    QVERIFY(QTest::qWaitFor([&] { return list->isVisible(); }, 2000));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(p.main.ComboBoxMode->currentIndex(), 0);
+}
+
+void WindowTest::quitWorksWhateverHasTheFocus() {
+    {
+        // The mode list has the focus after every mode change; a box may be open too.
+        Program p;
+        p.start();
+        BoxAnswerer boxes(p.main);
+        boxes.answering = false;
+        p.main.showMessage("Message", "GAME OVER !!!");
+        QApplication::setActiveWindow(&p.main);
+        p.main.ComboBoxMode->setFocus();
+        QTest::keyClick(p.main.ComboBoxMode, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!p.main.isVisible());
+        QVERIFY(!p.main.thread->running());
+    }
+    {
+        Program p;
+        p.main.CheckBoxGrow->setCheckState(Qt::Checked);
+        QMessageBox* box = p.main.showMessage("Message", "GAME OVER !!!");
+        QApplication::setActiveWindow(box);
+        QTest::keyClick(box, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!p.main.thread->running());
+    }
+    {
+        Program p;
+        QApplication::setActiveWindow(&p.setup);
+        p.setup.RadioButton1->setFocus();
+        QTest::keyClick(p.setup.RadioButton1, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!p.setup.isVisible());
+        QVERIFY(p.engine() == nullptr);
+    }
+}
+
+void WindowTest::rulesDialogIsADialog() {
+    Program p;
+    const Qt::WindowFlags flags = p.setup.windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint) && !(flags & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(p.setup.minimumSize(), p.setup.maximumSize());
+    // Enter is OK, once a rule is chosen.
+    QApplication::setActiveWindow(&p.setup);
+    QTest::keyClick(&p.setup, Qt::Key_Return);
+    QVERIFY(p.setup.isVisible());
+    p.setup.RadioButton2->setChecked(true);
+    QTest::keyClick(&p.setup, Qt::Key_Return);
+    QVERIFY(!p.setup.isVisible());
+    QCOMPARE(p.engine()->openingRule, 1u);
+}
+
+void WindowTest::firstPaintComesWithTheWindow() {
+    // Right after OK, before the thread has published anything: the labels already read the
+    // first position's texts, and the window is white, not the toolkit's grey.
+    Program p;
+    p.start();
+    QVERIFY(p.main.Label1->text().startsWith("Childs count: "));
+    QVERIFY(p.main.Label2->text().startsWith("Rating: "));
+    QCOMPARE(p.main.palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(p.main.Panel1->palette().color(QPalette::Window), QColor(Qt::white));
+}
+
+void WindowTest::labelsShowTheirHints() {
+    Program p;
+    p.start();
+    QApplication::setActiveWindow(&p.main);
+    for (QLabel* label : {p.main.Label1, p.main.Label2, p.main.Label3}) {
+        QVERIFY(label->width() > 0 && label->height() > 0);
+        const QPoint at(label->width() / 2, label->height() / 2);
+        QHelpEvent help(QEvent::ToolTip, at, label->mapToGlobal(at));
+        QApplication::sendEvent(label, &help);
+        QVERIFY(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 2000));
+        QCOMPARE(QToolTip::text(), label->toolTip());
+        QToolTip::hideText();
+    }
+    // Under a resting pointer the label stays where it is while its text changes with every
+    // publication: a label resized under the pointer would take its hint away.
+    const QRect before = p.main.Label1->geometry();
+    for (const char* text : {"Childs count: 2  / 2 ", "Childs count: 12345K / 678K", ""}) {
+        Snapshot s = p.main.shared.snapshot();
+        std::snprintf(s.ChildsText, sizeof s.ChildsText, "%s", text);
+        p.main.shared.publish(s);
+        p.main.FormPaint();
+        QCOMPARE(p.main.Label1->geometry(), before);
+    }
+    const QPoint middle = p.main.Label2->mapTo(&p.main, p.main.Label2->rect().center());
+    QCOMPARE(p.main.childAt(middle), p.main.Label2);
+}
+
+void WindowTest::smallestWindowKeepsEveryControlWhole() {
+    Program p;
+    p.start();
+    p.main.resize(400, 300);
+    QVERIFY(p.main.width() >= TMainForm::MinimumWidth &&
+            p.main.height() >= TMainForm::MinimumHeight);
+    const QRect client = p.main.rect();
+    const int statusTop = p.main.StatusBar->geometry().top();
+    QVERIFY(client.contains(p.main.Panel1->geometry()));
+    for (QWidget* w : {static_cast<QWidget*>(p.main.ButtonR), static_cast<QWidget*>(p.main.ButtonA),
+                       static_cast<QWidget*>(p.main.ComboBoxMode)}) {
+        const QRect r(w->mapTo(&p.main, QPoint(0, 0)), w->size());
+        QVERIFY2(client.contains(r) && r.bottom() < statusTop, qPrintable(w->objectName()));
+    }
+    QVERIFY(p.main.grid->geometry().right() < p.main.Panel1->geometry().left());
+    QVERIFY(p.main.grid->width() >= 15 * 10);
 }
 
 void WindowTest::aboutDisplay() {
@@ -332,10 +537,30 @@ void WindowTest::aboutDisplay() {
     QVERIFY(QTest::qWaitFor([&] { return p.main.AboutRevealed == 225; }, 20000));
     QVERIFY(t.elapsed() >= 2000);
     saveShot(&p.main, "about");
-    const CellRect link = p.main.grid->CellRectOf(4, 12);
-    p.main.gridMouseMove(link.left + 2, link.top + 2);
-    QCOMPARE(p.main.grid->cursor().shape(), Qt::PointingHandCursor);
-    for (int col : {2, 9}) {
+    // The link is the whole purple address as drawn, no more and no less.
+    const QImage picture = p.main.AboutPicture.toImage();
+    int first = picture.width(), last = -1;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QColor c = picture.pixelColor(x, y);
+            if (c.red() < 140 && c.green() < 90 && c.blue() > 120) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    }
+    const int pitch = p.main.grid->DefaultColWidth + 1;
+    QCOMPARE(first / pitch, 3);
+    QVERIFY2(last / pitch >= 9, "the address runs well past column 8");
+    for (int col = 0; col < 15; ++col) {
+        const bool onText = col >= first / pitch && col <= last / pitch;
+        QCOMPARE(p.main.onWebLink(col, 12), onText);
+        QVERIFY(!p.main.onWebLink(col, 11) && !p.main.onWebLink(col, 13));
+        const CellRect cell = p.main.grid->CellRectOf(col, 12);
+        p.main.gridMouseMove(cell.left + 2, cell.top + 2);
+        QCOMPARE(p.main.grid->cursor().shape(), onText ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    }
+    for (int col : {2, last / pitch + 1}) {
         p.main.grid->Col = col;
         p.main.grid->Row = 12;
         p.main.gridClick();
@@ -369,12 +594,13 @@ void WindowTest::inspectionWindow() {
     p.debug.CSpinEdit2->setValue(2);
     p.debug.VisualiseClick();
     QCOMPARE(p.debug.TreeView1->topLevelItemCount(), 0);
+    BoxAnswerer boxes(p.main);
     for (auto click : {&TDebugForm::ButtonCleanClick, &TDebugForm::CheckClick}) {
-        QString caption, text;
-        acceptNextBox(&caption, &text);
+        boxes.text.clear();
         (p.debug.*click)();
-        QCOMPARE(caption, QString("Message"));
-        QCOMPARE(text, QString("0"));
+        QVERIFY(QTest::qWaitFor([&] { return !boxes.text.isEmpty(); }, 5000));
+        QCOMPARE(boxes.caption, QString("Message"));
+        QCOMPARE(boxes.text, QString("0"));
     }
 }
 
@@ -386,8 +612,7 @@ void WindowTest::gameOverIsAnnounced() {
     p.main.ComboBoxMode->setCurrentIndex(0); // both sides by clicking
     // Noughts build on row 8 while crosses make five on row 7, as the person sees the board.
     const int clicks[][2] = {{8, 6}, {7, 8}, {8, 5}, {7, 9}, {8, 4}, {7, 10}, {8, 3}, {7, 11}};
-    QString caption, text;
-    acceptNextBox(&caption, &text);
+    BoxAnswerer boxes(p.main);
     int ply = 1;
     for (const auto& c : clicks) {
         QVERIFY2(QTest::qWaitFor(
@@ -405,8 +630,8 @@ void WindowTest::gameOverIsAnnounced() {
                  "each click is played once its position is in the tree");
         ++ply;
     }
-    QVERIFY(QTest::qWaitFor([&] { return text == "GAME OVER !!!"; }, 20000));
-    QCOMPARE(caption, QString("Message"));
+    QVERIFY(QTest::qWaitFor([&] { return boxes.text == "GAME OVER !!!"; }, 20000));
+    QCOMPARE(boxes.caption, QString("Message"));
     QCOMPARE(p.main.StatusPanel0->text(), QString("O goes"));
     saveShot(&p.main, "game-over");
 }
@@ -430,14 +655,8 @@ void WindowTest::randomInputNeverBreaksTheGame() {
     p.main.CSpinEditChilds->setValue(1);
     p.start(true);
     QRandomGenerator rng(11);
-    // A finished game announces itself with a modal box: answer it whenever it comes.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->accept();
-        }
-    });
-    closer.start(20);
+    // A finished game announces itself with a box: answer it whenever it comes.
+    BoxAnswerer boxes(p.main);
     for (int step = 0; step < 400; ++step) {
         const int row = static_cast<int>(rng.bounded(15));
         const int col = static_cast<int>(rng.bounded(15));
