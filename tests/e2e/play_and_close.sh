@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Plays the real program as a person would, under Xvfb: choose a rule, lower the budget,
-# click a cell, wait for the computer's answer on screen, close with Ctrl+Q. The program must
-# exit with 0, leave no sanitizer report, and write nothing under HOME.
+# click a cell, wait for the computer's answer on screen, turn the wheel over the mode list
+# (which must not switch the game to another mode), play on, and close with Ctrl+Q while the
+# mode list has the focus. The program must exit with 0, leave no sanitizer report, and write
+# nothing under HOME. Everything it writes stays in its own temporary folder.
 set -euo pipefail
 game=$1
 if [ -z "${KORVALT_E2E_INNER:-}" ]; then
@@ -29,11 +31,18 @@ cd "$KORVALT_E2E_WORK"
 pid=$!
 fail() { echo "e2e: $*"; kill "$pid" 2>/dev/null || true; cat "$log"; exit 1; }
 
-timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup$' >/dev/null || fail "no rules dialog"
+setup=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup' | head -1) ||
+  fail "no rules dialog"
+# The window manager shows the titles exactly, and the rules dialog as a dialog.
+title() { xprop -id "$1" _NET_WM_NAME | sed -E 's/^[^"]*"(.*)"$/\1/'; }
+[ "$(title "$setup")" = "Korvalt setup" ] || fail "rules dialog titled '$(title "$setup")'"
+xprop -id "$setup" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG ||
+  fail "the rules dialog is not a dialog"
 click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
 click $((484 + 15)) $((304 + 96))      # Go-moku
 click $((484 + 293)) $((304 + 172))    # OK
-main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' | head -1) || fail "no game window"
+main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt' | head -1) || fail "no game window"
+[ "$(title "$main")" = "Korvalt" ] || fail "game window titled '$(title "$main")'"
 sleep 1
 # The budget spin edit: its down arrow, pressed until it reaches 1 thousand.
 for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
@@ -45,6 +54,7 @@ cells() {
     convert png:- -scale 15x15\! txt:- | tail -n +2 |
     sed -E 's/^([0-9]+),([0-9]+): \(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3 \4 \5/'
 }
+stones() { cells | awk '{ if ($5 - $3 > 20 || $3 - $5 > 20) n++ } END { print n + 0 }'; }
 answered=""
 for _ in $(seq 1 120); do
   board=$(cells)
@@ -54,8 +64,23 @@ for _ in $(seq 1 120); do
   sleep 1
 done
 [ -n "$answered" ] || fail "no nought on the clicked cell and computer's cross on screen"
-import -window root -crop 674x481+396+221 "$KORVALT_E2E_WORK/../e2e-screen.png" 2>/dev/null || true
+import -window root -crop 674x481+396+221 "$KORVALT_E2E_WORK/screen.png" 2>/dev/null || true
 
+# The wheel turned over the mode list must not make it Computer Vs Computer: the computer
+# then plays no move by itself, and answers the next click as before.
+combo_x=$((396 + 469 + 8 + 80)); combo_y=$((221 + 3 + 152 + 12))
+xdotool mousemove "$combo_x" "$combo_y"
+for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
+sleep 3
+[ "$(stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(stones) stones"
+click $((396 + 6 * 30 + 15)) $((221 + 8 * 30 + 15))   # row 8, column 6
+for _ in $(seq 1 120); do [ "$(stones)" -ge 5 ] && break; sleep 1; done
+[ "$(stones)" -eq 5 ] || fail "no answer to the second click: $(stones) stones"
+
+# The mode list takes the focus (opened and closed again), and Ctrl+Q still quits.
+click "$combo_x" "$combo_y"
+xdotool key --window "$main" Escape
+sleep 0.5
 xdotool key --window "$main" ctrl+q
 for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
 kill -0 "$pid" 2>/dev/null && fail "still running after Ctrl+Q"
