@@ -1,14 +1,75 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
 
 #include "Debug.h"
 #include "Korvaltmain.h"
 #include "Setup.h"
 
+namespace {
+
+/// Exit status when no display can be opened; the play script then starts the terminal game.
+constexpr int NoDisplayExit = 3;
+
+// While the application object opens its display, the toolkit's messages are held back: if
+// that fails, the player gets one clear line instead of the toolkit's advice to reinstall.
+bool openingDisplay = false;
+QStringList heldMessages;
+
+void holdStartupMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtFatalMsg && openingDisplay) {
+        std::fputs("Cannot open a display; the terminal game is korvalt-cli.\n", stderr);
+        std::_Exit(NoDisplayExit);
+    }
+    if (openingDisplay) {
+        heldMessages.append(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// SIGTERM, SIGINT and SIGHUP (logout, Ctrl+C in a terminal) close the game as Ctrl+Q does.
+// The handler only writes a byte; the window's thread does the rest.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    const ssize_t written = write(signalPipe[1], &byte, 1);
+    (void)written;
+}
+
+bool catchClosingSignals() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(sig, &action, nullptr);
+    }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    qInstallMessageHandler(holdStartupMessages);
+    openingDisplay = true;
     QApplication app(argc, argv);
+    openingDisplay = false;
+    qInstallMessageHandler(nullptr);
+    for (const QString& held : heldMessages) {
+        std::fprintf(stderr, "%s\n", qPrintable(held));
+    }
     // No display name: the toolkit would add it to every window title.
     QApplication::setApplicationName("korvalt");
     QApplication::setDesktopFileName("korvalt");
@@ -27,6 +88,20 @@ int main(int argc, char** argv) {
         TDebugForm debugForm(&mainForm);
         setup.setMainForm(&mainForm);
         mainForm.debugForm = &debugForm;
+        std::unique_ptr<QSocketNotifier> closing;
+        if (catchClosingSignals()) {
+            closing = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(closing.get(), &QSocketNotifier::activated, [&] {
+                char drained[16];
+                while (read(signalPipe[0], drained, sizeof drained) > 0) {
+                }
+                if (mainForm.isVisible()) {
+                    mainForm.quitGame();
+                } else {
+                    QCoreApplication::quit();
+                }
+            });
+        }
         setup.show();
         status = QApplication::exec();
     } catch (const std::exception& e) {

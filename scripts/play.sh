@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the game and starts it.
+# Installs what is missing, builds the game and starts it. Without a display it starts the
+# terminal game instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,4 +11,10 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No graphical display found: starting the terminal game instead." >&2
   exec build/release/tools/korvalt-cli "$@"
 fi
-exec build/release/app/korvalt "$@"
+# The game exits with 3 when it cannot open the display it was given.
+status=0
+build/release/app/korvalt "$@" || status=$?
+if [ "$status" -eq 3 ]; then
+  exec build/release/tools/korvalt-cli "$@"
+fi
+exit "$status"

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -112,6 +113,7 @@ private slots:
     void firstPaintComesWithTheWindow();
     void labelsShowTheirHints();
     void smallestWindowKeepsEveryControlWhole();
+    void brokenSoundFilesAreNotUsed();
     void aboutDisplay();
     void inspectionWindow();
     void gameOverIsAnnounced();
@@ -511,6 +513,62 @@ void WindowTest::smallestWindowKeepsEveryControlWhole() {
     }
     QVERIFY(p.main.grid->geometry().right() < p.main.Panel1->geometry().left());
     QVERIFY(p.main.grid->width() >= 15 * 10);
+}
+
+void WindowTest::brokenSoundFilesAreNotUsed() {
+    // A file the sound library cannot decode would stall it: only plain PCM WAVE files with
+    // their data are used, and the game's own sounds are among them.
+    auto wav = [](quint16 format, quint32 dataSize, qsizetype dataBytes) {
+        QByteArray b = "RIFF";
+        auto put = [&b](quint32 v, int bytes) {
+            for (int i = 0; i < bytes; ++i) {
+                b.append(static_cast<char>(v >> (8 * i) & 0xFF));
+            }
+        };
+        put(static_cast<quint32>(36 + dataBytes), 4);
+        b += "WAVEfmt ";
+        put(16, 4);
+        put(format, 2);
+        put(1, 2);
+        put(44100, 4);
+        put(88200, 4);
+        put(2, 2);
+        put(16, 2);
+        b += "data";
+        put(dataSize, 4);
+        b += QByteArray(dataBytes, '\x10');
+        return b;
+    };
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray(), false},
+        {"text", QByteArray("not a sound at all, just words in a file named o.wav"), false},
+        {"cut header", wav(1, 100, 100).left(30), false},
+        {"RIFF but no WAVE", QByteArray("RIFF\x10\0\0\0AVI LIST\0\0\0\0", 20) + QByteArray(40, 0),
+         false},
+        {"data past the end", wav(1, 100000, 100), false},
+        {"no samples", wav(1, 0, 0), false},
+        {"compressed", wav(85, 100, 100), false},
+        {"plain PCM", wav(1, 100, 100), true},
+    };
+    QTemporaryDir dir;
+    for (const Case& k : cases) {
+        const QString path = dir.filePath("o.wav");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(k.bytes);
+        f.close();
+        QVERIFY2(TMainForm::usableSound(path) == k.usable, k.what);
+    }
+    QVERIFY(!TMainForm::usableSound(dir.path()));
+    QVERIFY(!TMainForm::usableSound(dir.filePath("missing.wav")));
+    for (const char* name : {"x.wav", "o.wav", "gameover.wav"}) {
+        QVERIFY2(TMainForm::usableSound(TMainForm::soundPath(name)), name);
+    }
 }
 
 void WindowTest::aboutDisplay() {

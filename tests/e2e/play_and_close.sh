@@ -27,6 +27,10 @@ fi
 
 log="$KORVALT_E2E_WORK/game.log"
 cd "$KORVALT_E2E_WORK"
+# Broken sound files where the game is started: it must not take them, nor stall on them.
+: >o.wav
+printf 'not a sound' >x.wav
+head -c 300 /dev/urandom >gameover.wav
 "$game" >"$log" 2>&1 &
 pid=$!
 fail() { echo "e2e: $*"; kill "$pid" 2>/dev/null || true; cat "$log"; exit 1; }
