@@ -77,7 +77,11 @@ xdotool mousemove "$combo_x" "$combo_y"
 for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
 sleep 3
 [ "$(stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(stones) stones"
-click $((396 + 6 * 30 + 15)) $((221 + 8 * 30 + 15))   # row 8, column 6
+# A free cell next to the centre: the computer may have taken any of them.
+free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) { print $1, $2; exit }')
+[ -n "$free" ] || fail "no free cell next to the centre"
+read -r free_col free_row <<<"$free"
+click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))
 for _ in $(seq 1 120); do [ "$(stones)" -ge 5 ] && break; sleep 1; done
 [ "$(stones)" -eq 5 ] || fail "no answer to the second click: $(stones) stones"
 
