@@ -3,12 +3,14 @@
 #include <exception>
 
 #include "Debug.h"
+#include "KorvaltVersion.h"
 #include "Korvaltmain.h"
 #include "Setup.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("korvalt");
+    QApplication::setApplicationVersion(KorvaltVersion);
     QApplication::setApplicationDisplayName("Korvalt game");
     QApplication::setDesktopFileName("korvalt");
     try {
