@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "FormKit.h"
+#include "KorvaltVersion.h"
 #include "Setup.h"
 
 #ifndef KORVALT_DATA_DIR
@@ -784,7 +785,7 @@ void TMainForm::drawAboutPicture(int h) {
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(stone.translated(side + 2, 0));
     p.setBackgroundMode(Qt::OpaqueMode);
-    write(at.titleFont, at.version, "v e r   2.2");
+    write(at.titleFont, at.version, QString("v e r   ") + KorvaltVersion);
     write(at.creditFont, at.credit, "K o r v a l t   t e a m");
     write(at.smallFont, at.date, "   j u l y   2 0 1 8");
     write(at.smallFont, at.writtenBy, "w r i t t e n   b y");

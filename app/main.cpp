@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "Debug.h"
+#include "KorvaltVersion.h"
 #include "Korvaltmain.h"
 #include "Setup.h"
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     }
     // No display name: the toolkit would add it to every window title.
     QApplication::setApplicationName("korvalt");
+    QApplication::setApplicationVersion(KorvaltVersion);
     QApplication::setDesktopFileName("korvalt");
     const GameMemory memory = gameMemory();
     if (!memory.enough) {

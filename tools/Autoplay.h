@@ -13,11 +13,12 @@ inline bool readyToMove(const Gameboard& g, uint32_t budget) {
 }
 
 // Grows under the game position until the computer may move; stops early where growth
-// cannot go on (a decided position, or a subtree that no longer grows).
+// cannot go on (a decided position, a subtree that no longer grows, or a table at its memory
+// limit).
 inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
     uint32_t lastCount = g.topNode()->count;
     int stalled = 0;
-    while (!readyToMove(g, budget)) {
+    while (!readyToMove(g, budget) && !g.nodeTable->limitReached()) {
         const int r = g.topNode()->rating;
         if (r <= -32300 || r >= 32300) {
             return;

@@ -8,12 +8,14 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Autoplay.h"
+#include "CommandLine.h"
 
 namespace {
 
@@ -23,10 +25,24 @@ double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+// The most the process has held resident since it started or since the last resetPeakRss.
 long peakRssBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6)) * 1024L;
+        }
+    }
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss * 1024L;
+}
+
+// Lowers the peak to what is resident now, so that each growth run reports its own peak. Where
+// the kernel does not allow it, the peaks stay those of the whole process.
+void resetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 struct Growth {
@@ -36,11 +52,15 @@ struct Growth {
     uint32_t rootCount = 0;
     int rootRating = 0;
     int maxPly = 0;
+    uint64_t nodes = 0; ///< in the table at the end of the run
+    long peakRss = 0;
+    bool limitReached = false;
     Logger log;
 };
 
-Growth growthRun(uint32_t rule, long steps) {
-    EngineSet set(rule);
+Growth growthRun(uint32_t rule, long steps, uint64_t memoryLimit) {
+    resetPeakRss();
+    EngineSet set(rule, nullptr, memoryLimit);
     Growth r;
     const uint64_t before = set.tables.table.nodeCount();
     const Clock::time_point t = Clock::now();
@@ -53,6 +73,9 @@ Growth growthRun(uint32_t rule, long steps) {
     r.rootCount = set.engine.rootNode()->count;
     r.rootRating = set.engine.rootNode()->rating;
     r.maxPly = set.engine.maxPlyReached;
+    r.nodes = set.tables.table.nodeCount();
+    r.peakRss = peakRssBytes();
+    r.limitReached = set.tables.table.limitReached();
     r.log = set.tables.log;
     return r;
 }
@@ -64,8 +87,8 @@ struct SelfPlay {
     double firstMoveSeconds = 0;
 };
 
-SelfPlay selfPlay(uint32_t rule, int moves, uint32_t budgetThousands) {
-    EngineSet set(rule);
+SelfPlay selfPlay(uint32_t rule, int moves, uint32_t budgetThousands, uint64_t memoryLimit) {
+    EngineSet set(rule, nullptr, memoryLimit);
     SelfPlay s;
     const uint64_t before = set.tables.table.nodeCount();
     const Clock::time_point all = Clock::now();
@@ -73,7 +96,10 @@ SelfPlay selfPlay(uint32_t rule, int moves, uint32_t budgetThousands) {
         const Clock::time_point t = Clock::now();
         thinkUntilReady(set.engine, budgetThousands * 1000u);
         const int plies = set.engine.plyCount;
+        // The move may use the table's reserve beyond the limit, as in the game.
+        set.tables.table.openReserve(true);
         set.engine.computerMove();
+        set.tables.table.openReserve(false);
         s.moveSeconds.push_back(secondsSince(t));
         if (set.engine.plyCount == plies || set.engine.topNode()->rating >= 32600) {
             break;
@@ -93,43 +119,38 @@ double median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-bool parseLong(const char* s, long min, long& out) {
-    char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
-    if (end == s || *end != '\0' || v < min) {
-        return false;
-    }
-    out = v;
-    return true;
+double residentPerNode(const Growth& g) {
+    return g.nodes > 0 ? static_cast<double>(g.peakRss) / static_cast<double>(g.nodes) : 0.0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    long steps = 50000;
-    long rule = -1;
-    long moves = 6;
-    long budget = 175;
+    int64_t steps = 50000;
+    int64_t rule = -1;
+    int64_t moves = 6;
+    int64_t budget = 175;
+    int64_t memoryMegabytes = 0;
     bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--json") {
-            json = true;
-        } else if (a == "--steps" && hasValue && parseLong(argv[i + 1], 0, steps)) {
-            ++i;
-        } else if (a == "--rule" && hasValue && parseLong(argv[i + 1], 0, rule) && rule <= 1) {
-            ++i;
-        } else if (a == "--moves" && hasValue && parseLong(argv[i + 1], 0, moves)) {
-            ++i;
-        } else if (a == "--budget" && hasValue && parseLong(argv[i + 1], 1, budget)) {
-            ++i;
-        } else {
-            std::fprintf(stderr, "usage: korvalt-bench [--steps N] [--rule 0|1] [--moves N] "
-                                 "[--budget THOUSANDS] [--json]\n");
-            return 2;
-        }
+    CommandLine line("korvalt-bench",
+                     "Measures the engine: growth from a fresh engine, a self-play game and "
+                     "memory, with a signature that every build must reproduce.");
+    line.number("--steps", "N", 0, 10000000, "growth steps from a fresh engine, 50000 unless given",
+                steps);
+    line.number("--rule", "0|1", 0, 1, "opening rule, both unless given; self-play plays the first",
+                rule);
+    line.number("--moves", "N", 0, CellCount - 1, "self-play moves at most, 6 unless given", moves);
+    line.number("--budget", "THOUSANDS", 1, UINT32_MAX / 1000,
+                "thousands of positions searched before each self-play move, 175 unless given",
+                budget);
+    line.number("--memory", "MB", 1, int64_t{1} << 20,
+                "megabytes each engine's table may hold; no limit unless given", memoryMegabytes);
+    line.flag("--json", "print one line of JSON instead of the tables", json);
+    if (const std::optional<int> status = line.parse(argc, argv, std::cout, std::cerr)) {
+        return *status;
     }
+    const uint64_t memoryLimit =
+        memoryMegabytes > 0 ? static_cast<uint64_t>(memoryMegabytes) << 20 : NodeTable::NoLimit;
     std::vector<uint32_t> rules;
     if (rule >= 0) {
         rules.push_back(static_cast<uint32_t>(rule));
@@ -139,11 +160,14 @@ int main(int argc, char** argv) {
 
     std::vector<Growth> growth;
     for (uint32_t r : rules) {
-        growth.push_back(growthRun(r, steps));
+        growth.push_back(growthRun(r, steps, memoryLimit));
     }
-    const SelfPlay play =
-        selfPlay(rules.front(), static_cast<int>(moves), static_cast<uint32_t>(budget));
-    const long rss = peakRssBytes();
+    const SelfPlay play = selfPlay(rules.front(), static_cast<int>(moves),
+                                   static_cast<uint32_t>(budget), memoryLimit);
+    long rss = peakRssBytes();
+    for (const Growth& g : growth) {
+        rss = std::max(rss, g.peakRss);
+    }
     const double playRate =
         play.seconds > 0 ? static_cast<double>(play.positions) / play.seconds : 0;
 
@@ -163,6 +187,10 @@ int main(int argc, char** argv) {
                         ? 0.0
                         : *std::max_element(play.moveSeconds.begin(), play.moveSeconds.end()),
                     play.moveSeconds.size(), playRate);
+        std::printf("\"nodes\": %llu, \"resident_bytes_per_node\": %.1f, "
+                    "\"memory_limit_reached\": %s, ",
+                    static_cast<unsigned long long>(g.nodes), residentPerNode(g),
+                    g.limitReached ? "true" : "false");
         std::printf("\"bytes_per_node\": %zu, \"peak_rss_bytes\": %ld, \"signature\": {"
                     "\"root_count\": %u, \"root_rating\": %d, \"max_ply\": %d, \"hits\": %" PRId64
                     ", "
@@ -198,5 +226,16 @@ int main(int argc, char** argv) {
                 playRate);
     std::printf("Memory\n  %zu bytes per Node, peak resident %.1f MB\n", sizeof(Node),
                 static_cast<double>(rss) / 1e6);
+    std::printf("  rule      Nodes  peak resident MB  resident bytes per Node%s\n",
+                memoryMegabytes > 0 ? "  limit reached" : "");
+    for (std::size_t i = 0; i < growth.size(); ++i) {
+        const Growth& g = growth[i];
+        std::printf("  %-4u  %9llu  %16.1f  %23.1f%s\n", rules[i],
+                    static_cast<unsigned long long>(g.nodes), static_cast<double>(g.peakRss) / 1e6,
+                    residentPerNode(g),
+                    memoryMegabytes == 0 ? ""
+                    : g.limitReached     ? "  yes"
+                                         : "  no");
+    }
     return 0;
 }
