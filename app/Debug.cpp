@@ -1,13 +1,13 @@
 #include "Debug.h"
 
-#include <QMessageBox>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "FormKit.h"
-#include "Korvaltmain.h"
 
-TDebugForm::TDebugForm(TMainForm* mainForm, QWidget* parent) : QWidget(parent), form(mainForm) {
+TDebugForm::TDebugForm(Source source, Messenger messenger, QWidget* parent)
+    : QWidget(parent), published(std::move(source)), message(std::move(messenger)) {
     setWindowTitle("DebugForm");
     move(4, 1);
     resize(1022, 726);
@@ -51,10 +51,16 @@ TDebugForm::TDebugForm(TMainForm* mainForm, QWidget* parent) : QWidget(parent), 
 }
 
 void TDebugForm::BuildClick() {
-    const Snapshot s = form->shared.snapshot();
+    const Snapshot s = published();
     char line[200];
     std::snprintf(line, sizeof line, "items total: %d, lastExpanded: %d, max_count: %d",
                   static_cast<int>(s.rootCount), 0, s.maxPlyReached);
+    Memo1->appendPlainText(QString::fromUtf8(line));
+    // The table's lookups, in full: they pass 2^31 within minutes of thinking.
+    std::snprintf(line, sizeof line,
+                  "lookups: hits %" PRId64 ", age collisions %" PRId64 ", chain misses %" PRId64
+                  ", bucket misses %" PRId64,
+                  s.hits, s.ageCollisions, s.chainMisses, s.bucketMisses);
     Memo1->appendPlainText(QString::fromUtf8(line));
 }
 
@@ -70,7 +76,7 @@ void TDebugForm::reportCount(const char* templateText) {
     char buffer[100];
     std::snprintf(buffer, sizeof buffer, "%s", templateText);
     std::snprintf(buffer, sizeof buffer, "%d", 0);
-    form->showMessage("Message", QString::fromUtf8(buffer));
+    message(QString::fromUtf8(buffer));
 }
 
 void TDebugForm::ButtonCleanClick() {

@@ -7,15 +7,20 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QWidget>
+#include <functional>
 
-class TMainForm;
+#include "ThinkingLoop.h"
 
 /// The tree inspection window, for developers. It reads only what the thinking thread
 /// publishes and never touches the engine.
 class TDebugForm : public QWidget {
     Q_OBJECT
 public:
-    explicit TDebugForm(TMainForm* mainForm, QWidget* parent = nullptr);
+    using Source = std::function<Snapshot()>;
+    using Messenger = std::function<void(const QString& text)>;
+
+    /// `published` gives the thread's latest snapshot; `message` shows a "Message" box.
+    TDebugForm(Source published, Messenger message, QWidget* parent = nullptr);
 
     QLabel* Label1;
     QSpinBox* CSpinEdit1;
@@ -37,5 +42,6 @@ public slots:
 
 private:
     void reportCount(const char* templateText);
-    TMainForm* form;
+    Source published;
+    Messenger message;
 };

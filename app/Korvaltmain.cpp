@@ -215,7 +215,7 @@ AboutLayout::AboutLayout(int h) {
 
 // ---------------------------------------------------------------------------------------------
 
-TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setupForm(setup) {
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Korvalt");
     move(396, 221);
     resize(674, 481);
@@ -337,16 +337,8 @@ TMainForm::TMainForm(TSetupForm* setup, QWidget* parent) : QWidget(parent), setu
     connect(QuitAction, &QAction::triggered, this, &TMainForm::quitGame);
     setMinimumSize(MinimumWidth, MinimumHeight);
 
-    // Creation, as the program has always done it.
+    // The requests, the About display and the language start cleared by their initialisers.
     ComboBoxMode->setCurrentIndex(1);
-    modeMirror.store(1);
-    shared.RewindRequest.store(0);
-    shared.TakeBackRequest.store(0);
-    shared.StopRequest.store(0);
-    shared.MoveRequest.store(0);
-    shared.ClickedCell.store(NoCell);
-    AboutShown = 0;
-    Language = 1;
     ApplyLanguage();
     CheckBoxGrow->setCheckState(Qt::Unchecked);
     thread = std::make_unique<ThinkingThread>(shared, *this);
@@ -454,12 +446,13 @@ void TMainForm::FormResize() {
     grid->DefaultRowHeight = s - 1;
     Panel1->move((width() + grid->width() - Panel1->width()) / 2,
                  (height() - Panel1->height() - statusHeight) / 2);
-    if (AboutShown != 0) {
-        AboutShown = 0;
-        revealTimer.stop();
-        AboutPicture = QPixmap();
-    }
+    hideAbout();
     grid->update();
+}
+
+void TMainForm::startGame(int rule) {
+    RuleChoice = rule != 0 ? 1 : 0;
+    show();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -474,9 +467,8 @@ void TMainForm::FormShow() {
     CheckBoxGrow->setCheckState(Qt::Checked);
     const GameMemory memory = gameMemory();
     try {
-        engineSet = std::make_unique<EngineSet>(
-            setupForm != nullptr && setupForm->RuleChoice != 0 ? 1u : 0u, &shared.orientation,
-            memory.tableLimit);
+        engineSet = std::make_unique<EngineSet>(RuleChoice != 0 ? 1u : 0u, &shared.orientation,
+                                                memory.tableLimit);
     } catch (const std::bad_alloc&) {
         // No game without its first positions: say so, and end with a failure code.
         QMessageBox* box =
@@ -617,10 +609,7 @@ void TMainForm::gridClick() {
                 showMessage("Message", QString("Korvalt's web page: %1").arg(WebAddress));
             }
         } else {
-            AboutShown = 0;
-            revealTimer.stop();
-            AboutPicture = QPixmap();
-            grid->update();
+            hideAbout();
         }
         return;
     }
@@ -638,8 +627,8 @@ void TMainForm::gridMouseMove(int x, int y) {
     }
     if (onWebLink(col, row)) {
         grid->setCursor(Qt::PointingHandCursor);
-    } else if (setupForm != nullptr && setupForm->RuleChoice == 1 && view.engineReady &&
-               view.topAge == 1 && col >= 5 && col <= 9 && row >= 5 && row <= 9) {
+    } else if (RuleChoice == 1 && view.engineReady && view.topAge == 1 && col >= 5 && col <= 9 &&
+               row >= 5 && row <= 9) {
         grid->setCursor(Qt::ForbiddenCursor);
     } else {
         grid->setCursor(Qt::ArrowCursor);
@@ -729,12 +718,19 @@ void TMainForm::Button1Click() {
     }
 }
 
+void TMainForm::hideAbout() {
+    if (AboutShown == 0) {
+        return;
+    }
+    AboutShown = 0;
+    revealTimer.stop();
+    AboutPicture = QPixmap();
+    grid->update();
+}
+
 void TMainForm::ButtonAClick() {
     if (AboutShown != 0) {
-        AboutShown = 0;
-        revealTimer.stop();
-        AboutPicture = QPixmap();
-        grid->update();
+        hideAbout();
         return;
     }
     drawAboutPicture(grid->height());

@@ -23,7 +23,6 @@
 #include "ThinkingLoop.h"
 
 class TMainForm;
-class TSetupForm;
 
 /// A cell rectangle as the drawing code speaks of it: right and bottom are exclusive.
 struct CellRect {
@@ -91,7 +90,7 @@ struct AboutLayout {
 class TMainForm : public QWidget, public WindowPort {
     Q_OBJECT
 public:
-    explicit TMainForm(TSetupForm* setup, QWidget* parent = nullptr);
+    explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // Controls, named as on the form.
@@ -126,6 +125,7 @@ public:
 
     // Fields.
     Handshake shared; ///< Engine, the requests, the orientation flags and the published snapshot
+    uint8_t RuleChoice = 0; ///< the opening rule the rules dialog reported
     int32_t Language = 1;
     int32_t AboutShown = 0;
     QPixmap AboutPicture;
@@ -165,6 +165,10 @@ public:
     void FormCloseQuery();
     void FormClose();
     void FormDestroy();
+
+    /// Starts the game with the rule the rules dialog reported: the window shows, and builds
+    /// the engine the first time.
+    void startGame(int rule);
 
     // WindowPort: called from the thinking thread.
     int mode() override { return modeMirror.load(); }
@@ -217,9 +221,10 @@ private slots:
 private:
     void playSound(const QString& name);
     void drawAboutPicture(int h);
+    /// Ends the About display: the board shows again.
+    void hideAbout();
     void stopThread();
 
-    TSetupForm* setupForm;
     QColor tintColour = Qt::white;
     bool paletteApplied = false;  ///< the tint is set on the first paint, white or not
     bool gameOverPending = false; ///< the last move announced made five

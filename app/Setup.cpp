@@ -6,7 +6,6 @@
 #include <QStyleOptionButton>
 
 #include "FormKit.h"
-#include "Korvaltmain.h"
 
 namespace {
 
@@ -98,8 +97,6 @@ void TSetupForm::Button1Click() {
     } else {
         return; // no rule chosen: the dialog stays
     }
-    if (mainForm != nullptr) {
-        mainForm->show();
-    }
+    emit ruleChosen(RuleChoice);
     hide();
 }

@@ -6,15 +6,11 @@
 #include <QRadioButton>
 #include <QWidget>
 
-class TMainForm;
-
 /// The rules dialog: the first window, and the application's main form.
 class TSetupForm : public QWidget {
     Q_OBJECT
 public:
     explicit TSetupForm(QWidget* parent = nullptr);
-
-    void setMainForm(TMainForm* form) { mainForm = form; }
 
     QLabel* Label1;
     QLabel* Label2;
@@ -29,9 +25,10 @@ public:
 public slots:
     void Button1Click();
 
+signals:
+    /// OK with a rule chosen: the game starts with it.
+    void ruleChosen(int rule);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    TMainForm* mainForm = nullptr;
 };

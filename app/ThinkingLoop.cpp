@@ -70,6 +70,10 @@ void describePosition(const Gameboard& g, Snapshot& s) {
     std::snprintf(s.LengthText, sizeof s.LengthText, "Max path length: %d", g.maxPlyReached);
     if (g.logger != nullptr) {
         g.logger->logLine(s.LogText, sizeof s.LogText);
+        s.hits = g.logger->hits;
+        s.ageCollisions = g.logger->ageCollisions;
+        s.chainMisses = g.logger->chainMisses;
+        s.bucketMisses = g.logger->bucketMisses;
     }
     s.ShownRating = static_cast<int16_t>(g.plyCount % 2 != 0 ? top->rating : -top->rating);
 }

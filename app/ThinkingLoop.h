@@ -36,6 +36,7 @@ struct Snapshot {
     // For the tree inspection window.
     uint32_t rootCount = 0;
     int32_t maxPlyReached = 0;
+    int64_t hits = 0, ageCollisions = 0, chainMisses = 0, bucketMisses = 0;
 };
 
 /// A move for the window to announce: the rating after it, from the mover's side, and the ply

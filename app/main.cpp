@@ -86,9 +86,11 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         TSetupForm setup;
-        TMainForm mainForm(&setup);
-        TDebugForm debugForm(&mainForm);
-        setup.setMainForm(&mainForm);
+        TMainForm mainForm;
+        TDebugForm debugForm(
+            [&mainForm] { return mainForm.shared.snapshot(); },
+            [&mainForm](const QString& text) { mainForm.showMessage("Message", text); });
+        QObject::connect(&setup, &TSetupForm::ruleChosen, &mainForm, &TMainForm::startGame);
         mainForm.debugForm = &debugForm;
         std::unique_ptr<QSocketNotifier> closing;
         if (catchClosingSignals()) {

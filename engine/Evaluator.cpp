@@ -92,7 +92,6 @@ namespace {
 // board). A pattern laid with one anchor on the move cell becomes the word of kinds it forbids
 // at each cell, so it matches exactly when the two words have no bit in common.
 constexpr int LineReach = PatternSlots - 1;
-constexpr uint8_t OffBoard = 0x10;
 constexpr uint8_t KindBit[4] = {0x02, 0x04, 0x08, 0x10};
 
 constexpr int positionOf(int offset) {
@@ -210,10 +209,6 @@ const LineCells lineCells;
 // Group of each content value: Empty and Candidate are empty; stones by their bit.
 constexpr uint8_t KindOfContent[9] = {0, 0, 0, 0, 1, 0, 0, 0, 2};
 
-inline uint8_t codeOf(uint8_t content) {
-    return content <= Candidate ? uint8_t{0x02} : content;
-}
-
 void readLines(const uint8_t* board, CellIndex move, Lines& lines) {
     for (int d = 0; d < 4; ++d) {
         const uint8_t* cells = lineCells.cell[move][d];
@@ -318,13 +313,6 @@ Evaluator::Evaluator(CellPrimes* primes, NodeTable* table) : nodeTable(table), k
     // Translate both tables now, on the constructing thread, before any search runs.
     compiledCross();
     compiledNought();
-}
-
-bool Evaluator::cellMatches(int column, int row, uint8_t mask) const {
-    if (column < 0 || column >= BoardSide || row < 0 || row >= BoardSide) {
-        return (mask & OffBoard) != 0;
-    }
-    return (mask & codeOf(board[row * BoardSide + column])) != 0;
 }
 
 bool Evaluator::matchClass(int patternClass, int& freeDirections, CellIndex move) {

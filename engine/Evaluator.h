@@ -86,7 +86,6 @@ public:
     /// Finds one line of the class through the move cell among the free directions and clears
     /// that direction's bit.
     bool matchClass(int patternClass, int& freeDirections, CellIndex move);
-    bool cellMatches(int column, int row, uint8_t mask) const;
 
     uint32_t openingRule = 0;
     int32_t plyCount = 0;

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config make
+  g++ cmake ninja-build pkg-config make clang-format git
   libgtest-dev
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins
   xvfb xauth xdotool x11-apps imagemagick fonts-liberation

@@ -389,7 +389,8 @@ TEST_F(Loop, AtTheMemoryLimitEveryModeStillPlaysAWholeGame) {
             ASSERT_TRUE(passUntil([&] { return g().plyCount > plies; }, 200))
                 << "mode " << mode << " turn " << turn;
         }
-        EXPECT_GE(g().topNode()->rating + 0, 32600) << "mode " << mode << ": the game reached its end";
+        EXPECT_GE(g().topNode()->rating + 0, 32600)
+            << "mode " << mode << ": the game reached its end";
         EXPECT_EQ(g().rootNode()->count + 0, table.nodeCount() - 1) << mode;
         EXPECT_TRUE(positionConsistent(g()));
         EXPECT_EQ(h.snapshot().status, Status::GameOver);

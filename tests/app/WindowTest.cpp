@@ -18,10 +18,12 @@
 
 namespace {
 
-// The three windows, created in the program's order.
+// The three windows, created and wired in the program's order.
 struct Program {
-    Program() : main(&setup), debug(&main) {
-        setup.setMainForm(&main);
+    Program()
+        : debug([this] { return main.shared.snapshot(); },
+                [this](const QString& text) { main.showMessage("Message", text); }) {
+        QObject::connect(&setup, &TSetupForm::ruleChosen, &main, &TMainForm::startGame);
         main.debugForm = &debug;
         setup.show();
     }
@@ -165,8 +167,8 @@ void WindowTest::resizePlacesBoardAndPanel() {
     QCOMPARE(TMainForm::boardPenWidth(450), 3);
     p.main.resize(1000, 800);
     QCOMPARE(p.main.grid->width(), 780);
+    QCOMPARE(p.main.grid->DefaultColWidth, 51);
     QCOMPARE(TMainForm::boardPenWidth(780), 6);
-    QCOMPARE(2 * TMainForm::boardPenWidth(780), 12);
     saveShot(&p.main, "empty-board-large");
     p.main.resize(674, 481);
     saveShot(&p.main, "empty-board");
@@ -645,6 +647,7 @@ void WindowTest::inspectionWindow() {
     const QString line = p.debug.Memo1->toPlainText();
     QVERIFY2(line.startsWith("items total: ") && line.contains(", lastExpanded: 0, max_count: "),
              qPrintable(line));
+    QVERIFY2(line.contains("\nlookups: hits "), qPrintable(line));
     new QTreeWidgetItem(p.debug.TreeView1, QStringList{"kept"});
     p.debug.CSpinEdit2->setValue(1);
     p.debug.VisualiseClick();

@@ -25,6 +25,7 @@ if [ -z "${KORVALT_E2E_INNER:-}" ]; then
   exit 0
 fi
 
+trap 'echo "e2e: a step failed at line $LINENO: $BASH_COMMAND"' ERR
 log="$KORVALT_E2E_WORK/game.log"
 cd "$KORVALT_E2E_WORK"
 # Broken sound files where the game is started: it must not take them, nor stall on them.
@@ -78,7 +79,7 @@ for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
 sleep 3
 [ "$(stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(stones) stones"
 # A free cell next to the centre: the computer may have taken any of them.
-free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) { print $1, $2; exit }')
+free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && !seen { seen = $1 " " $2 } END { print seen }')
 [ -n "$free" ] || fail "no free cell next to the centre"
 read -r free_col free_row <<<"$free"
 click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))

@@ -53,37 +53,6 @@ TEST(Patterns, TablesTranslateTheTextAndExchangeSidesForNoughts) {
     EXPECT_EQ(patterns::ClassStart[ClassCount], PatternCount);
 }
 
-TEST_F(Evaluation, OnlyEdgeSymbolsMatchOffTheBoard) {
-    struct Case {
-        char symbol;
-        uint8_t mask;
-        bool offBoard, empty, candidate, cross, nought;
-    };
-    const Case cases[] = {
-        {'X', 0x24, false, false, false, true, false},
-        {'x', 0x04, false, false, false, true, false},
-        {'8', 0x28, false, false, false, false, true},
-        {'o', 0x08, false, false, false, false, true},
-        {'T', 0x22, false, true, true, false, false},
-        {'_', 0x02, false, true, true, false, false},
-        {'?', 0x36, true, true, true, true, false},
-        {'*', 0x34, true, false, false, true, false},
-        {'+', 0x14, true, false, false, true, false},
-    };
-    put(0, 0, Empty);
-    put(0, 1, Candidate);
-    put(0, 2, Cross);
-    put(0, 3, Nought);
-    for (const Case& c : cases) {
-        EXPECT_EQ(e->cellMatches(-1, 0, c.mask), c.offBoard) << c.symbol;
-        EXPECT_EQ(e->cellMatches(15, 7, c.mask), c.offBoard) << c.symbol;
-        EXPECT_EQ(e->cellMatches(0, 0, c.mask), c.empty) << c.symbol;
-        EXPECT_EQ(e->cellMatches(1, 0, c.mask), c.candidate) << c.symbol;
-        EXPECT_EQ(e->cellMatches(2, 0, c.mask), c.cross) << c.symbol;
-        EXPECT_EQ(e->cellMatches(3, 0, c.mask), c.nought) << c.symbol;
-    }
-}
-
 TEST_F(Evaluation, EdgePatternNeedsTheEdge) {
     noughtToMove(); // "o" is a Cross stone for this mover
     for (int c : {1, 2, 3}) {
