@@ -34,10 +34,14 @@ void Relator::childKeys(const Node* node, const CellIndex* cells, int n, ChildKe
     keys.hashcodeToMove = node->hashcodeMoved;
     keys.age = static_cast<uint8_t>(node->age + 1);
     const uint32_t toMove = node->hashcodeToMove;
+    NodeTable::Probe probes[CellCount];
     for (int i = 0; i < n; ++i) {
         const uint32_t moved = toMove * keyTable->primeFor(cells[i]); // wraps mod 2^32
         keys.hashcodeMoved[i] = moved;
-        nodeTable->prefetch(keys.hashcodeToMove, moved);
+        probes[i] = nodeTable->locate(keys.hashcodeToMove, moved);
+    }
+    for (int i = 0; i < n; ++i) {
+        nodeTable->prefetchHead(probes[i]);
     }
 }
 
@@ -173,12 +177,19 @@ void Relator::propagateUp(uint32_t added) {
 // Depth-first over every ancestor whose missing stones, latest first, alternate between the
 // sides; the depth is at most the ply count.
 void Relator::propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine) {
-    // Start loading every parent's slot before the walk goes down the first one.
+    // Start loading every parent's index entry, then its Node, before the walk goes down the
+    // first one.
+    NodeTable::Probe probes[CellCount / 2];
+    int n = 0;
     for (int i = fromPly; i > 0; i -= 2) {
         const uint32_t p = keyTable->knownPrimeFor(plies[i].move);
         if (p > 2) {
-            nodeTable->prefetch(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
+            probes[n++] =
+                nodeTable->locate(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
         }
+    }
+    for (int k = 0; k < n; ++k) {
+        nodeTable->prefetchHead(probes[k]);
     }
     for (int i = fromPly; i > 0; i -= 2) {
         Node* parent = findParent(node, plies[i].move);

@@ -12,6 +12,10 @@ constexpr int BoardSide = 15;
 constexpr int CellCount = BoardSide * BoardSide;
 constexpr CellIndex CentreCell = 112;
 
+/// A Node's place in its table: its number in creation order, 0 for none. Four bytes instead of
+/// a pointer's eight keep every Node and every chain head small.
+using NodeRef = uint32_t;
+
 // One searched position, stored once whatever the move order that reached it. Packed: the table
 // holds tens of millions of them.
 #pragma pack(push, 1)
@@ -27,12 +31,12 @@ struct Node {
     uint8_t movedThrees;
     uint8_t movedFours;
     uint8_t age;             ///< moves made since the centre stone alone
-    uint32_t hashcodeToMove; ///< product of the primes of the side to move; 0 marks a free slot
+    uint32_t hashcodeToMove; ///< product of the primes of the side to move
     uint32_t hashcodeMoved;  ///< product of the primes of the side that has just moved
-    Node* next;
+    NodeRef next;            ///< next Node of the same slot's chain, 0 at its end
 };
 #pragma pack(pop)
-static_assert(sizeof(Node) == 31, "Node must stay packed");
+static_assert(sizeof(Node) == 27, "Node must stay packed");
 
 /// Per-cell primes, handed out in the order in which cells are first asked for.
 class CellPrimes {
@@ -53,12 +57,18 @@ private:
 };
 
 /// The single table of Nodes. Owns every Node and frees them only when it is destroyed.
+///
+/// Logically every key has a bucket and a slot within it, and each slot holds a chain of Nodes
+/// in creation order. Only slots that hold a chain take memory: an open-addressing index, split
+/// into shards that grow one at a time, maps a slot to its chain's first Node, and one bit per
+/// bucket tells whether the bucket has ever had a Node. Nodes are numbered in creation order and
+/// live in chunks that never move, so a Node pointer stays valid for the table's life.
 class NodeTable {
 public:
     static constexpr uint32_t BucketRows = 1009;
     static constexpr uint32_t BucketColumns = 53;
     static constexpr uint32_t BucketCount = BucketRows * BucketColumns;
-    static constexpr uint32_t BlockSize = 331;
+    static constexpr uint32_t BlockSize = 331; ///< slots per bucket
 
     explicit NodeTable(Logger& log);
     ~NodeTable();
@@ -79,19 +89,47 @@ public:
     }
     static uint32_t slotOf(uint32_t hashcodeMoved) { return (hashcodeMoved - 1u) % BlockSize; }
 
-    /// Starts loading the slot of a key, so that a batch of lookups overlaps its cache misses.
-    void prefetch(uint32_t hashcodeToMove, uint32_t hashcodeMoved) const {
-        const char* slot = reinterpret_cast<const char*>(
-            blockArena +
-            static_cast<std::size_t>(bucketOf(hashcodeToMove, hashcodeMoved)) * BlockSize +
-            slotOf(hashcodeMoved));
-        __builtin_prefetch(slot);
-        __builtin_prefetch(slot + sizeof(Node) - 1);
+    /// Where a key's chain head is looked for: its slot and its home group in the index.
+    struct Probe {
+        const void* group;
+        uint32_t key;
+    };
+    /// A lookup costs two dependent loads, the slot's index entry and then its first Node. A
+    /// batch of lookups overlaps their misses by calling locate for every key (which starts
+    /// loading the index), then prefetchHead for every probe, then looking them up. Both are
+    /// forced inline: GCC judges a function whose only effect is a prefetch to be pure and drops
+    /// every call to it.
+    [[gnu::always_inline]] Probe locate(uint32_t hashcodeToMove, uint32_t hashcodeMoved) const {
+        const uint32_t key = slotKey(hashcodeToMove, hashcodeMoved);
+        const Shard& s = shards[shardOf(key)];
+        const Group* g = s.groups + homeOf(key, s.groupCount);
+        __builtin_prefetch(g);
+        return {g, key};
+    }
+    /// Loads the Node that the probe's group names without a branch on what the group holds: a
+    /// branch on memory still in flight would make each prefetch wait for the one before. A
+    /// head outside its home group, rare, only costs a useless prefetch. The probe must be used
+    /// before the next creation, which may move the index.
+    [[gnu::always_inline]] void prefetchHead(Probe p) const {
+        const Group& g = *static_cast<const Group*>(p.group);
+        NodeRef head = 0;
+        for (const Entry& e : g.entries) {
+            head = e.slot == p.key ? e.head : head;
+        }
+        const char* n = reinterpret_cast<const char*>(nodeAt(head));
+        __builtin_prefetch(n);
+        __builtin_prefetch(n + sizeof(Node) - 1);
     }
 
     /// Nodes in use, for statistics and tests (not part of the search).
     uint64_t nodeCount() const { return nodesInUse; }
-    Node* block(uint32_t bucket) const { return buckets[bucket]; }
+    /// The first Node of a slot's chain, or none; for tests and inspection.
+    Node* head(uint32_t bucket, uint32_t slot) const {
+        const NodeRef r = headRef(bucket * BlockSize + slot + 1);
+        return r != 0 ? nodeAt(r) : nullptr;
+    }
+    /// The Node after n in its slot's chain, or none.
+    Node* nextInChain(const Node* n) const { return n->next != 0 ? nodeAt(n->next) : nullptr; }
 
     /// Room kept beyond the limit for what play needs (the position the computer must answer
     /// in, the position the player clicks in): thousands of expansions.
@@ -116,17 +154,80 @@ public:
     Logger& logger;
 
 private:
-    Node* newOverflowNode();
-    void countMiss(bool ageCollision, bool otherKey);
-    Node* allocateNodes(std::size_t n);
-    void addChunk();
+    /// One index entry: a slot (as slotKey numbers it, 0 for an empty entry) and its chain's head.
+    struct Entry {
+        uint32_t slot;
+        NodeRef head;
+    };
+    /// The index is probed a cache line at a time: a key goes into the first group from its
+    /// home that has a free entry, so a lookup stops at the first group with one.
+    static constexpr uint32_t GroupEntries = 8;
+    struct alignas(64) Group {
+        Entry entries[GroupEntries];
+    };
+    /// A part of the index with its own capacity, so that growing it rehashes and briefly
+    /// doubles only a small share of the index.
+    struct Shard {
+        Group* groups = nullptr;
+        uint32_t groupCount = 0;
+        uint32_t used = 0; ///< entries in use
+        bool growthDue = false;
+    };
+    static constexpr uint32_t ShardBits = 4;
+    static constexpr uint32_t ShardCount = 1u << ShardBits;
+    static constexpr uint32_t ChunkBits = 16;
+    static constexpr uint32_t ChunkNodes = 1u << ChunkBits;
+    static constexpr uint32_t SlabChunks = 32; ///< 27 huge pages of Nodes
+    struct Mapping {
+        void* start;
+        std::size_t bytes;
+    };
 
-    Node** buckets;
-    Node* blockArena = nullptr; ///< room for every bucket's block, reserved but untouched
-    std::size_t blockArenaBytes = 0;
-    std::vector<Node*> chunks; ///< overflow arenas, freed with the table
-    Node* chunkNext = nullptr;
-    Node* chunkEnd = nullptr;
+    /// Every slot of the table numbered from 1, so that 0 can mark an empty index entry.
+    static uint32_t slotKey(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
+        return bucketOf(hashcodeToMove, hashcodeMoved) * BlockSize + slotOf(hashcodeMoved) + 1;
+    }
+    static uint64_t mix(uint32_t key) { return key * uint64_t{0x9E3779B97F4A7C15}; }
+    static uint32_t shardOf(uint32_t key) {
+        return static_cast<uint32_t>(mix(key) >> (64 - ShardBits));
+    }
+    /// The group where a key's probe starts: the mixed bits below the shard's, scaled.
+    static uint32_t homeOf(uint32_t key, uint32_t groupCount) {
+        const uint64_t bits = (mix(key) >> (32 - ShardBits)) & 0xFFFFFFFFu;
+        return static_cast<uint32_t>((bits * groupCount) >> 32);
+    }
+    /// Grown when more than three quarters full: a probe then rarely leaves its home group,
+    /// and the quarter left free takes any batch of creations that makeRoom prepared for.
+    static uint32_t growthThreshold(uint32_t groupCount) {
+        return groupCount * GroupEntries / 4 * 3;
+    }
+
+    Node* nodeAt(NodeRef r) const { return chunks[r >> ChunkBits] + (r & (ChunkNodes - 1)); }
+    NodeRef headRef(uint32_t key) const;
+    void addHead(uint32_t key, NodeRef head);
+    NodeRef newNode();
+    void countMiss(bool ageCollision, bool otherKey);
+    bool bucketUsed(uint32_t bucket) const {
+        return (usedBuckets[bucket / 64] >> (bucket % 64)) & 1u;
+    }
+
+    static uint64_t shardBytes(uint32_t groupCount) { return uint64_t{groupCount} * sizeof(Group); }
+    static uint32_t grownGroupCount(uint32_t groupCount);
+    static void place(Group* groups, uint32_t groupCount, Entry e);
+    void resizeShard(Shard& s, uint32_t groupCount);
+    void addChunk();
+    void release();
+
+    Shard shards[ShardCount];
+    uint64_t usedBuckets[(BucketCount + 63) / 64] = {};
+    std::vector<Mapping> nodeMaps;
+    Node* slabNext = nullptr;
+    uint32_t slabChunksLeft = 0;
+    std::vector<Node*> chunks; ///< Node storage; chunk i holds the Nodes numbered i << ChunkBits on
+    NodeRef nextRef = 1;       ///< the number the next Node gets; 0 means none
+    uint32_t dueShards[ShardCount] = {};
+    uint32_t dueCount = 0;
+    int preparedCreations = 0; ///< creations left that makeRoom has allocated for
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
     uint64_t memoryLimitBytes = NoLimit;

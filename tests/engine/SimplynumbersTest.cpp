@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "EngineWorld.h"
 
 TEST(CellPrimes, HandsOutPrimesInFirstAskedOrder) {
@@ -36,10 +38,10 @@ TEST(NodeTable, RootLandsInBucketZeroSlotZero) {
     World w;
     NodeTable::Found f = w.table.findOrCreate(1, 1, 0);
     ASSERT_TRUE(f.created);
-    EXPECT_EQ(f.node, w.table.block(0));
+    EXPECT_EQ(f.node, w.table.head(0, 0));
     EXPECT_EQ(f.node->count + 0, 0u);
     EXPECT_EQ(f.node->rating + 0, 0);
-    EXPECT_EQ(f.node->next + 0, nullptr);
+    EXPECT_EQ(w.table.nextInChain(f.node), nullptr);
 }
 
 TEST(NodeTable, FindOrCreateTwiceCreatesOnceAndCountsAHit) {
@@ -62,7 +64,7 @@ TEST(NodeTable, SameHashcodesOtherAgeGetTheirOwnNode) {
     NodeTable::Found old = w.table.findOrCreate(7, 11, 5);
     ASSERT_TRUE(old.created);
     EXPECT_NE(old.node, young);
-    EXPECT_EQ(young->next + 0, old.node) << "appended to the slot's chain";
+    EXPECT_EQ(w.table.nextInChain(young), old.node) << "appended to the slot's chain";
     EXPECT_EQ(w.log.ageCollisions, 1);
     EXPECT_STREQ(w.log.message, "age collision");
     EXPECT_EQ(w.table.find(7, 11, 5), old.node);
@@ -89,8 +91,8 @@ TEST(NodeTable, KeysSharingASlotAreChainedAndFoundAgain) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(w.table.find(keys[i], 77, 4), nodes[i]);
     }
-    EXPECT_EQ(nodes[0]->next + 0, nodes[1]);
-    EXPECT_EQ(nodes[2]->next + 0, nodes[3]);
+    EXPECT_EQ(w.table.nextInChain(nodes[0]), nodes[1]);
+    EXPECT_EQ(w.table.nextInChain(nodes[2]), nodes[3]);
     EXPECT_EQ(w.table.find(5 + 4 * 1009, 77, 4), nullptr);
     EXPECT_EQ(w.log.chainMisses, 4);
     EXPECT_EQ(w.table.nodeCount(), 4u);
