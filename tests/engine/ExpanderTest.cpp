@@ -151,8 +151,8 @@ TEST(Expander, ExpansionWithoutRoomChangesNothing) {
         const Logger log = set.tables.log;
         EXPECT_FALSE(g.expand());
         EXPECT_EQ(table.nodeCount(), nodes);
-        EXPECT_EQ(g.topNode()->count, before.count);
-        EXPECT_EQ(g.topNode()->rating, before.rating);
+        EXPECT_EQ(g.topNode()->count + 0, before.count + 0);
+        EXPECT_EQ(g.topNode()->rating + 0, before.rating + 0);
         EXPECT_EQ(g.topNode()->candidateCount, 0);
         EXPECT_EQ(set.tables.log.hits + set.tables.log.bucketMisses + set.tables.log.chainMisses,
                   log.hits + log.bucketMisses + log.chainMisses)

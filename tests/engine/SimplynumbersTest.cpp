@@ -153,8 +153,8 @@ TEST(NodeTable, NodesStayWhereTheyWereWhileTheTableGrows) {
     EXPECT_EQ(w.table.nodeCount(), n);
     for (uint32_t i = 0; i < n; ++i) {
         ASSERT_EQ(w.table.find(i + 1, spreadMoved(i), 9), nodes[i]) << i;
-        ASSERT_EQ(nodes[i]->count, i);
-        ASSERT_EQ(nodes[i]->hashcodeToMove, i + 1);
+        ASSERT_EQ(nodes[i]->count + 0, i);
+        ASSERT_EQ(nodes[i]->hashcodeToMove + 0, i + 1);
     }
     EXPECT_EQ(w.log.hits, int64_t{n});
 }
@@ -208,5 +208,5 @@ TEST(NodeTable, MakeRoomRefusesAtTheLimitAndTheReserveLetsPlayOn) {
     }
     t.openReserve(false);
     EXPECT_EQ(t.nodeCount(), nodes + 200);
-    EXPECT_EQ(t.find(next - 1, spreadMoved(next - 1), 5)->hashcodeToMove, next - 1);
+    EXPECT_EQ(t.find(next - 1, spreadMoved(next - 1), 5)->hashcodeToMove + 0, next - 1);
 }
