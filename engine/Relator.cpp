@@ -34,14 +34,13 @@ void Relator::childKeys(const Node* node, const CellIndex* cells, int n, ChildKe
     keys.hashcodeToMove = node->hashcodeMoved;
     keys.age = static_cast<uint8_t>(node->age + 1);
     const uint32_t toMove = node->hashcodeToMove;
-    NodeTable::Probe probes[CellCount];
     for (int i = 0; i < n; ++i) {
         const uint32_t moved = toMove * keyTable->primeFor(cells[i]); // wraps mod 2^32
         keys.hashcodeMoved[i] = moved;
-        probes[i] = nodeTable->locate(keys.hashcodeToMove, moved);
+        keys.probes[i] = nodeTable->locate(keys.hashcodeToMove, moved);
     }
     for (int i = 0; i < n; ++i) {
-        nodeTable->prefetchHead(probes[i]);
+        nodeTable->resolve(keys.probes[i]);
     }
 }
 
@@ -57,7 +56,8 @@ void Relator::listChildren() {
     childKeys(topNode(), cells, n, keys);
     childCount = 0;
     for (int i = 0; i < n; ++i) {
-        Node* child = nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+        Node* child =
+            nodeTable->find(keys.probes[i], keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
         if (child != nullptr) {
             childCells[childCount] = cells[i];
             childNodes[childCount] = child;
@@ -135,8 +135,8 @@ bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) 
         ChildKeys keys;
         childKeys(parent, cells, n, keys);
         for (int i = 0; i < n; ++i) {
-            const Node* child =
-                nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+            const Node* child = nodeTable->find(keys.probes[i], keys.hashcodeToMove,
+                                                keys.hashcodeMoved[i], keys.age);
             if (child != nullptr && child->rating > best) {
                 best = child->rating;
             }
@@ -189,7 +189,7 @@ void Relator::propagateFrom(Node* node, int fromPly, uint32_t added, bool change
         }
     }
     for (int k = 0; k < n; ++k) {
-        nodeTable->prefetchHead(probes[k]);
+        nodeTable->resolve(probes[k]);
     }
     for (int i = fromPly; i > 0; i -= 2) {
         Node* parent = findParent(node, plies[i].move);

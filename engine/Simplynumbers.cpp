@@ -105,11 +105,12 @@ void NodeTable::release() {
     chunks.clear();
 }
 
-void NodeTable::place(Group* groups, uint32_t groupCount, Entry e) {
-    for (uint32_t g = homeOf(e.slot, groupCount);; g = g + 1 == groupCount ? 0 : g + 1) {
-        for (Entry& free : groups[g].entries) {
-            if (free.slot == 0) {
-                free = e;
+void NodeTable::place(Group* groups, uint32_t groupCount, uint32_t key, NodeRef head) {
+    for (uint32_t g = homeOf(key, groupCount);; g = g + 1 == groupCount ? 0 : g + 1) {
+        for (uint32_t i = 0; i < GroupEntries; ++i) {
+            if (groups[g].slotKeys[i] == 0) {
+                groups[g].slotKeys[i] = key;
+                groups[g].heads[i] = head;
                 return;
             }
         }
@@ -124,9 +125,9 @@ void NodeTable::resizeShard(Shard& s, uint32_t groupCount) {
         throw std::bad_alloc();
     }
     for (uint32_t g = 0; g < s.groupCount; ++g) {
-        for (const Entry& e : s.groups[g].entries) {
-            if (e.slot != 0) {
-                place(fresh, groupCount, e);
+        for (uint32_t i = 0; i < GroupEntries; ++i) {
+            if (s.groups[g].slotKeys[i] != 0) {
+                place(fresh, groupCount, s.groups[g].slotKeys[i], s.groups[g].heads[i]);
             }
         }
     }
@@ -136,6 +137,7 @@ void NodeTable::resizeShard(Shard& s, uint32_t groupCount) {
     }
     s.groups = fresh;
     s.groupCount = groupCount;
+    ++headGeneration;
     allocatedBytes += shardBytes(groupCount);
 }
 
@@ -175,13 +177,9 @@ void NodeTable::addChunk() {
 NodeRef NodeTable::headRef(uint32_t key) const {
     const Shard& s = shards[shardOf(key)];
     for (uint32_t g = homeOf(key, s.groupCount);; g = g + 1 == s.groupCount ? 0 : g + 1) {
-        NodeRef head = 0;
-        uint32_t ends = 0;
-        for (const Entry& e : s.groups[g].entries) {
-            head = e.slot == key ? e.head : head;
-            ends |= static_cast<uint32_t>(e.slot == key || e.slot == 0);
-        }
-        if (ends != 0) {
+        bool ends;
+        const NodeRef head = scan(s.groups[g], key, ends);
+        if (ends) {
             return head;
         }
     }
@@ -192,8 +190,9 @@ NodeRef NodeTable::headRef(uint32_t key) const {
 void NodeTable::addHead(uint32_t key, NodeRef head) {
     const uint32_t index = shardOf(key);
     Shard& s = shards[index];
-    place(s.groups, s.groupCount, {key, head});
+    place(s.groups, s.groupCount, key, head);
     ++s.used;
+    ++headGeneration;
     if (s.used > growthThreshold(s.groupCount)) {
         if (preparedCreations == 0) {
             resizeShard(s, grownGroupCount(s.groupCount));
@@ -280,11 +279,10 @@ void NodeTable::countMiss(bool ageCollision, bool otherKey) {
     }
 }
 
-NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved,
-                                         uint8_t age) {
-    const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
-    const uint32_t key = bucket * BlockSize + slotOf(hashcodeMoved) + 1;
-    const NodeRef head = headRef(key);
+NodeTable::Found NodeTable::findOrCreate(const Probe& p, uint32_t hashcodeToMove,
+                                         uint32_t hashcodeMoved, uint8_t age) {
+    const uint32_t key = p.key;
+    const NodeRef head = headOf(p);
     bool ageCollision = false;
     bool otherKey = false;
     Node* last = nullptr;
@@ -307,6 +305,7 @@ NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashc
     if (last != nullptr) {
         last->next = fresh;
     } else {
+        const uint32_t bucket = bucketOfKey(key);
         usedBuckets[bucket / 64] |= uint64_t{1} << (bucket % 64);
         addHead(key, fresh);
     }
@@ -322,30 +321,28 @@ NodeTable::Found NodeTable::findOrCreate(uint32_t hashcodeToMove, uint32_t hashc
     return {cur, true};
 }
 
-Node* NodeTable::find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
+Node* NodeTable::find(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved,
+                      uint8_t age) {
     if (hashcodeToMove == 0 || hashcodeMoved == 0) {
         logger.setMessage("zero hashcode");
     }
     bool ageCollision = false;
-    bool otherKey = false;
-    const uint32_t bucket = bucketOf(hashcodeToMove, hashcodeMoved);
-    if (bucketUsed(bucket)) {
-        const NodeRef head = headRef(bucket * BlockSize + slotOf(hashcodeMoved) + 1);
-        // A free slot in a bucket that has Nodes counts as another key.
-        otherKey = head == 0;
-        for (NodeRef r = head; r != 0;) {
-            Node* cur = nodeAt(r);
-            if (cur->hashcodeToMove == hashcodeToMove && cur->hashcodeMoved == hashcodeMoved) {
-                if (cur->age == age) {
-                    logger.countHit();
-                    return cur;
-                }
-                ageCollision = true;
-            } else {
-                otherKey = true;
+    const NodeRef head = headOf(p);
+    // Without a head: a free slot counts as another key in a bucket that has Nodes, and in a
+    // bucket that never had one nothing is examined.
+    bool otherKey = head == 0 && bucketUsed(bucketOfKey(p.key));
+    for (NodeRef r = head; r != 0;) {
+        Node* cur = nodeAt(r);
+        if (cur->hashcodeToMove == hashcodeToMove && cur->hashcodeMoved == hashcodeMoved) {
+            if (cur->age == age) {
+                logger.countHit();
+                return cur;
             }
-            r = cur->next;
+            ageCollision = true;
+        } else {
+            otherKey = true;
         }
+        r = cur->next;
     }
     countMiss(ageCollision, otherKey);
     return nullptr;

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 #include "Logger.h"
@@ -80,8 +83,13 @@ public:
         bool created;
     };
 
-    Found findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
-    Node* find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
+    Found findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
+        return findOrCreate(unresolved(hashcodeToMove, hashcodeMoved), hashcodeToMove,
+                            hashcodeMoved, age);
+    }
+    Node* find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
+        return find(unresolved(hashcodeToMove, hashcodeMoved), hashcodeToMove, hashcodeMoved, age);
+    }
 
     static uint32_t bucketOf(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
         return ((hashcodeMoved - 1u) / BlockSize % BucketColumns) * BucketRows +
@@ -89,43 +97,51 @@ public:
     }
     static uint32_t slotOf(uint32_t hashcodeMoved) { return (hashcodeMoved - 1u) % BlockSize; }
 
-    /// Where a key's chain head is looked for: its slot and its home group in the index.
+    /// A key's place in the index, found ahead of its lookup. A lookup costs two dependent
+    /// loads, the slot's index group and then the chain's first Node, so a batch of lookups
+    /// overlaps its cache misses: locate every key (which starts loading its group), then
+    /// resolve every probe (which reads the group and starts loading the head it names), then
+    /// look each key up with its probe. A probe's head holds until a head is added or the index
+    /// grows; a lookup checks that and otherwise searches the index afresh.
     struct Probe {
         const void* group;
         uint32_t key;
+        NodeRef head;
+        uint32_t generation;
+        bool resolved;
     };
-    /// A lookup costs two dependent loads, the slot's index entry and then its first Node. A
-    /// batch of lookups overlaps their misses by calling locate for every key (which starts
-    /// loading the index), then prefetchHead for every probe, then looking them up. Both are
-    /// forced inline: GCC judges a function whose only effect is a prefetch to be pure and drops
-    /// every call to it.
+    // Both forced inline: GCC judges a function whose only effect is a prefetch to be pure and
+    // drops every call to it.
     [[gnu::always_inline]] Probe locate(uint32_t hashcodeToMove, uint32_t hashcodeMoved) const {
         const uint32_t key = slotKey(hashcodeToMove, hashcodeMoved);
         const Shard& s = shards[shardOf(key)];
         const Group* g = s.groups + homeOf(key, s.groupCount);
         __builtin_prefetch(g);
-        return {g, key};
+        return {g, key, 0, 0, false};
     }
-    /// Loads the Node that the probe's group names without a branch on what the group holds: a
-    /// branch on memory still in flight would make each prefetch wait for the one before. A
-    /// head outside its home group, rare, only costs a useless prefetch. The probe must be used
-    /// before the next creation, which may move the index.
-    [[gnu::always_inline]] void prefetchHead(Probe p) const {
-        const Group& g = *static_cast<const Group*>(p.group);
-        NodeRef head = 0;
-        for (const Entry& e : g.entries) {
-            head = e.slot == p.key ? e.head : head;
-        }
-        const char* n = reinterpret_cast<const char*>(nodeAt(head));
+    /// Reads the home group without a branch on what it holds: a branch on memory still in
+    /// flight would make each probe wait for the one before. A key absent from a full home
+    /// group stays unresolved (rare); the prefetch of Node 0 then costs nothing but itself.
+    [[gnu::always_inline]] void resolve(Probe& p) const {
+        bool ends;
+        p.head = scan(*static_cast<const Group*>(p.group), p.key, ends);
+        p.resolved = ends;
+        p.generation = headGeneration;
+        const char* n = reinterpret_cast<const char*>(nodeAt(p.head));
         __builtin_prefetch(n);
         __builtin_prefetch(n + sizeof(Node) - 1);
     }
+    /// findOrCreate and find for the key that the probe was made for.
+    Found findOrCreate(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved,
+                       uint8_t age);
+    Node* find(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
 
     /// Nodes in use, for statistics and tests (not part of the search).
     uint64_t nodeCount() const { return nodesInUse; }
     /// The first Node of a slot's chain, or none; for tests and inspection.
     Node* head(uint32_t bucket, uint32_t slot) const {
-        const NodeRef r = headRef(bucket * BlockSize + slot + 1);
+        const NodeRef r = headRef((bucket / BucketRows * BlockSize + slot) * BucketRows +
+                                  bucket % BucketRows + 1);
         return r != 0 ? nodeAt(r) : nullptr;
     }
     /// The Node after n in its slot's chain, or none.
@@ -154,17 +170,44 @@ public:
     Logger& logger;
 
 private:
-    /// One index entry: a slot (as slotKey numbers it, 0 for an empty entry) and its chain's head.
-    struct Entry {
-        uint32_t slot;
-        NodeRef head;
-    };
-    /// The index is probed a cache line at a time: a key goes into the first group from its
-    /// home that has a free entry, so a lookup stops at the first group with one.
+    /// The index is probed a cache line at a time: a slot (as slotKey numbers it, 0 for a free
+    /// entry) goes with its chain's head into the first group from its home that has a free
+    /// entry, so a probe ends at the first group with one.
     static constexpr uint32_t GroupEntries = 8;
     struct alignas(64) Group {
-        Entry entries[GroupEntries];
+        uint32_t slotKeys[GroupEntries];
+        NodeRef heads[GroupEntries];
     };
+    /// The head of key's chain if the group holds it, else 0; ends tells whether the probe ends
+    /// here (the key found or a free entry met). Without a branch on the entries: where a key
+    /// sits in its group is unpredictable.
+    [[gnu::always_inline]] static NodeRef scan(const Group& g, uint32_t key, bool& ends) {
+#if defined(__SSE2__)
+        const __m128i k = _mm_set1_epi32(static_cast<int>(key));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(g.slotKeys));
+        const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(g.slotKeys + 4));
+        const __m128i matchLow = _mm_cmpeq_epi32(low, k);
+        const __m128i matchHigh = _mm_cmpeq_epi32(high, k);
+        const __m128i free = _mm_or_si128(_mm_cmpeq_epi32(low, zero), _mm_cmpeq_epi32(high, zero));
+        const unsigned match = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(matchLow))) |
+                               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(matchHigh)))
+                                   << 4;
+        ends = (match | static_cast<unsigned>(_mm_movemask_epi8(free))) != 0;
+        const NodeRef found =
+            g.heads[static_cast<unsigned>(__builtin_ctz(match | 0x100u)) & (GroupEntries - 1)];
+        return match != 0 ? found : 0;
+#else
+        NodeRef head = 0;
+        bool stop = false;
+        for (uint32_t i = 0; i < GroupEntries; ++i) {
+            head = g.slotKeys[i] == key ? g.heads[i] : head;
+            stop = stop || g.slotKeys[i] == key || g.slotKeys[i] == 0;
+        }
+        ends = stop;
+        return head;
+#endif
+    }
     /// A part of the index with its own capacity, so that growing it rehashes and briefly
     /// doubles only a small share of the index.
     struct Shard {
@@ -183,11 +226,20 @@ private:
         std::size_t bytes;
     };
 
-    /// Every slot of the table numbered from 1, so that 0 can mark an empty index entry.
+    /// Every slot of the table numbered from 1, so that 0 can mark an empty index entry. The
+    /// bucket's column and the slot are together hashcodeMoved - 1 modulo 331 * 53, and its row
+    /// is hashcodeToMove - 1 modulo 1009: two remainders name the slot.
+    static constexpr uint32_t ColumnSlots = BucketColumns * BlockSize;
     static uint32_t slotKey(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
-        return bucketOf(hashcodeToMove, hashcodeMoved) * BlockSize + slotOf(hashcodeMoved) + 1;
+        return (hashcodeMoved - 1u) % ColumnSlots * BucketRows +
+               (hashcodeToMove - 1u) % BucketRows + 1;
     }
-    static uint64_t mix(uint32_t key) { return key * uint64_t{0x9E3779B97F4A7C15}; }
+    static uint32_t bucketOfKey(uint32_t key) {
+        return (key - 1) / BucketRows / BlockSize * BucketRows + (key - 1) % BucketRows;
+    }
+    static uint64_t mix(uint32_t key) {
+        return key * uint64_t{0x9E3779B97F4A7C15};
+    }
     static uint32_t shardOf(uint32_t key) {
         return static_cast<uint32_t>(mix(key) >> (64 - ShardBits));
     }
@@ -202,7 +254,15 @@ private:
         return groupCount * GroupEntries / 4 * 3;
     }
 
-    Node* nodeAt(NodeRef r) const { return chunks[r >> ChunkBits] + (r & (ChunkNodes - 1)); }
+    static Probe unresolved(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
+        return {nullptr, slotKey(hashcodeToMove, hashcodeMoved), 0, 0, false};
+    }
+    NodeRef headOf(const Probe& p) const {
+        return p.resolved && p.generation == headGeneration ? p.head : headRef(p.key);
+    }
+    Node* nodeAt(NodeRef r) const {
+        return chunks[r >> ChunkBits] + (r & (ChunkNodes - 1));
+    }
     NodeRef headRef(uint32_t key) const;
     void addHead(uint32_t key, NodeRef head);
     NodeRef newNode();
@@ -211,9 +271,11 @@ private:
         return (usedBuckets[bucket / 64] >> (bucket % 64)) & 1u;
     }
 
-    static uint64_t shardBytes(uint32_t groupCount) { return uint64_t{groupCount} * sizeof(Group); }
+    static uint64_t shardBytes(uint32_t groupCount) {
+        return uint64_t{groupCount} * sizeof(Group);
+    }
     static uint32_t grownGroupCount(uint32_t groupCount);
-    static void place(Group* groups, uint32_t groupCount, Entry e);
+    static void place(Group* groups, uint32_t groupCount, uint32_t key, NodeRef head);
     void resizeShard(Shard& s, uint32_t groupCount);
     void addChunk();
     void release();
@@ -227,7 +289,8 @@ private:
     NodeRef nextRef = 1;       ///< the number the next Node gets; 0 means none
     uint32_t dueShards[ShardCount] = {};
     uint32_t dueCount = 0;
-    int preparedCreations = 0; ///< creations left that makeRoom has allocated for
+    uint32_t headGeneration = 0; ///< changes whenever a head is added or the index moves
+    int preparedCreations = 0;   ///< creations left that makeRoom has allocated for
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
     uint64_t memoryLimitBytes = NoLimit;
