@@ -24,8 +24,8 @@ bool Expander::expand() {
     childKeys(n, expandCells, expandCount, keys);
     for (int i = 0; i < expandCount; ++i) {
         const CellIndex cell = expandCells[i];
-        const NodeTable::Found f =
-            nodeTable->findOrCreate(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+        const NodeTable::Found f = nodeTable->findOrCreate(keys.probes[i], keys.hashcodeToMove,
+                                                           keys.hashcodeMoved[i], keys.age);
         Node* child = f.node;
         if (f.created) {
             ++created;

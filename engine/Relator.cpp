@@ -37,7 +37,10 @@ void Relator::childKeys(const Node* node, const CellIndex* cells, int n, ChildKe
     for (int i = 0; i < n; ++i) {
         const uint32_t moved = toMove * keyTable->primeFor(cells[i]); // wraps mod 2^32
         keys.hashcodeMoved[i] = moved;
-        nodeTable->prefetch(keys.hashcodeToMove, moved);
+        keys.probes[i] = nodeTable->locate(keys.hashcodeToMove, moved);
+    }
+    for (int i = 0; i < n; ++i) {
+        nodeTable->resolve(keys.probes[i]);
     }
 }
 
@@ -53,7 +56,8 @@ void Relator::listChildren() {
     childKeys(topNode(), cells, n, keys);
     childCount = 0;
     for (int i = 0; i < n; ++i) {
-        Node* child = nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+        Node* child =
+            nodeTable->find(keys.probes[i], keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
         if (child != nullptr) {
             childCells[childCount] = cells[i];
             childNodes[childCount] = child;
@@ -131,8 +135,8 @@ bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) 
         ChildKeys keys;
         childKeys(parent, cells, n, keys);
         for (int i = 0; i < n; ++i) {
-            const Node* child =
-                nodeTable->find(keys.hashcodeToMove, keys.hashcodeMoved[i], keys.age);
+            const Node* child = nodeTable->find(keys.probes[i], keys.hashcodeToMove,
+                                                keys.hashcodeMoved[i], keys.age);
             if (child != nullptr && child->rating > best) {
                 best = child->rating;
             }
@@ -173,12 +177,19 @@ void Relator::propagateUp(uint32_t added) {
 // Depth-first over every ancestor whose missing stones, latest first, alternate between the
 // sides; the depth is at most the ply count.
 void Relator::propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine) {
-    // Start loading every parent's slot before the walk goes down the first one.
+    // Start loading every parent's index entry, then its Node, before the walk goes down the
+    // first one.
+    NodeTable::Probe probes[CellCount / 2];
+    int n = 0;
     for (int i = fromPly; i > 0; i -= 2) {
         const uint32_t p = keyTable->knownPrimeFor(plies[i].move);
         if (p > 2) {
-            nodeTable->prefetch(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
+            probes[n++] =
+                nodeTable->locate(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
         }
+    }
+    for (int k = 0; k < n; ++k) {
+        nodeTable->resolve(probes[k]);
     }
     for (int i = fromPly; i > 0; i -= 2) {
         Node* parent = findParent(node, plies[i].move);

@@ -44,6 +44,7 @@ protected:
         uint32_t hashcodeToMove;
         uint8_t age;
         uint32_t hashcodeMoved[CellCount];
+        NodeTable::Probe probes[CellCount];
     };
     void childKeys(const Node* node, const CellIndex* cells, int n, ChildKeys& keys);
 

@@ -38,9 +38,17 @@ protected:
     void SetUp() override { build(0); }
 
     void build(uint32_t rule) {
+        h.Engine.store(nullptr);
         set.reset();
         set = std::make_unique<EngineSet>(rule, &h.orientation);
         h.Engine.store(&set->engine);
+        loop = std::make_unique<ThinkingLoop>(
+            h, window,
+            [this](int ms) {
+                sleeps.push_back(ms);
+                clockMs += ms;
+            },
+            [this] { return clockMs; });
     }
 
     Gameboard& g() { return set->engine; }
@@ -61,7 +69,7 @@ protected:
             if (done()) {
                 return true;
             }
-            loop.pass();
+            loop->pass();
         }
         return done();
     }
@@ -70,12 +78,9 @@ protected:
     FakeWindow window;
     std::vector<int> sleeps;
     int64_t clockMs = 0; ///< the loop's clock: it moves only while the loop sleeps
-    ThinkingLoop loop{h, window,
-                      [this](int ms) {
-                          sleeps.push_back(ms);
-                          clockMs += ms;
-                      },
-                      [this] { return clockMs; }};
+    // A fresh loop for every engine: its state (countdown, the position without a move, the
+    // reserve spent) belongs to one game.
+    std::unique_ptr<ThinkingLoop> loop;
     std::unique_ptr<EngineSet> set;
 };
 
@@ -84,7 +89,7 @@ protected:
 TEST_F(Loop, WithoutAnEngineItOnlySleeps) {
     h.Engine.store(nullptr);
     h.ClickedCell.store(113);
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(sleeps, std::vector<int>{100});
     EXPECT_EQ(h.ClickedCell.load(), 113);
     EXPECT_FALSE(h.snapshot().engineReady);
@@ -95,7 +100,7 @@ TEST_F(Loop, ClickIsPlayedAndAnsweredAtTheBudget) {
     window.spin.store(1);
     window.grow.store(false);
     h.ClickedCell.store(113);
-    loop.pass();
+    loop->pass();
     window.grow.store(true);
     EXPECT_EQ(g().plyCount, 2);
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
@@ -117,18 +122,18 @@ TEST_F(Loop, ClickIsPlayedAndAnsweredAtTheBudget) {
     const std::vector<Notice> answer = notices();
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].ply, 3);
-    EXPECT_LE(loop.LastMoveCount, g().topNode()->count + 0) << "the same pass grew on";
+    EXPECT_LE(loop->LastMoveCount, g().topNode()->count + 0) << "the same pass grew on";
 }
 
 TEST_F(Loop, RefusedClickIsDropped) {
     h.ClickedCell.store(0);
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
     EXPECT_TRUE(h.MoveNotice.empty());
     EXPECT_EQ(h.MoveRequest.load(), 0);
     EXPECT_EQ(g().plyCount, 1);
     h.ClickedCell.store(-7); // garbage never reaches the engine
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
     EXPECT_EQ(g().plyCount, 1);
 }
@@ -138,15 +143,15 @@ TEST_F(Loop, ClickOnAPositionTheGameHasLeftIsDropped) {
     // was played, and must not become the other side's move.
     window.modeIndex.store(0);
     h.ClickedCell.store(Handshake::tagClick(126, 1));
-    loop.pass();
+    loop->pass();
     ASSERT_EQ(g().plyCount, 2);
     ASSERT_EQ(g().topPly().move, 128) << "folded";
     h.ClickedCell.store(Handshake::tagClick(126, 1));
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(g().plyCount, 2);
     EXPECT_EQ(h.ClickedCell.load(), NoCell);
     h.ClickedCell.store(Handshake::tagClick(engineCellOf(6 * 15 + 6, h.orientation.load()), 2));
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(g().plyCount, 3) << "a click on the position shown is played";
 }
 
@@ -160,7 +165,7 @@ TEST_F(Loop, ComputerWaitsForTheBudgetUnlessTheGameIsNearlyDecided) {
         build(0);
         g().rootNode()->rating = static_cast<int16_t>(k.rating);
         h.MoveRequest.store(1);
-        loop.pass();
+        loop->pass();
         EXPECT_EQ(g().plyCount, k.movesAtOnce ? 2 : 1) << k.rating;
         h.MoveRequest.store(0);
     }
@@ -170,7 +175,7 @@ TEST_F(Loop, SingleMoveIsPlayedAtOnce) {
     ASSERT_EQ(g().rootNode()->count + 0, 2u);
     g().rootNode()->candidateCount = 1;
     h.MoveRequest.store(1);
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(g().plyCount, 2);
 }
 
@@ -205,7 +210,7 @@ TEST_F(Loop, ComputerModePlaysBothSides) {
     window.modeIndex.store(2);
     window.spin.store(1);
     ASSERT_TRUE(passUntil([&] { return g().plyCount >= 5; }));
-    EXPECT_EQ(loop.AutoCountdown, 1000);
+    EXPECT_EQ(loop->AutoCountdown, 1000);
     const Snapshot s = h.snapshot();
     EXPECT_STREQ(s.StatusText, "Please either switch playing mode or just wait..");
 }
@@ -215,15 +220,15 @@ TEST_F(Loop, TakeBackCountdownRewindsAndHandsTheGameBack) {
     window.spin.store(1);
     ASSERT_TRUE(passUntil([&] { return g().plyCount >= 3; }));
     h.MoveRequest.store(0);
-    loop.AutoCountdown = 1;
+    loop->AutoCountdown = 1;
     h.TakeBackRequest.store(1);
     const int plies = g().plyCount;
-    loop.pass();
-    EXPECT_EQ(loop.AutoCountdown, 0);
+    loop->pass();
+    EXPECT_EQ(loop->AutoCountdown, 0);
     EXPECT_EQ(window.modeIndex.load(), 1);
     EXPECT_EQ(h.RewindRequest.load(), 1);
     EXPECT_EQ(g().plyCount, plies - 1);
-    loop.pass();
+    loop->pass();
     EXPECT_EQ(g().plyCount, 1);
     EXPECT_EQ(h.RewindRequest.load(), 0);
 }
@@ -231,7 +236,7 @@ TEST_F(Loop, TakeBackCountdownRewindsAndHandsTheGameBack) {
 TEST_F(Loop, DebutsBackUpFromUnbalancedPositions) {
     window.modeIndex.store(3);
     h.ClickedCell.store(113);
-    loop.pass();
+    loop->pass();
     g().topNode()->rating = 3000; // far from the first position's rating
     struct Case {
         int passCounter;
@@ -242,20 +247,20 @@ TEST_F(Loop, DebutsBackUpFromUnbalancedPositions) {
         h.RewindRequest.store(0);
         h.TakeBackRequest.store(0);
         h.MoveRequest.store(0);
-        loop.PassCounter = k.passCounter;
-        loop.AutoCountdown = 1000;
-        loop.pass();
+        loop->PassCounter = k.passCounter;
+        loop->AutoCountdown = 1000;
+        loop->pass();
         EXPECT_EQ(h.RewindRequest.load(), k.rewind ? 1 : 0) << k.passCounter;
         EXPECT_EQ(h.TakeBackRequest.load(), k.rewind ? 0 : 1) << k.passCounter;
-        EXPECT_EQ(loop.PassCounter, k.passCounter + 1);
+        EXPECT_EQ(loop->PassCounter, k.passCounter + 1);
     }
 }
 
 TEST_F(Loop, PublishesShadesTextsAndTheGamePosition) {
     window.modeIndex.store(0);
     h.ClickedCell.store(113);
-    loop.pass();
-    loop.pass();
+    loop->pass();
+    loop->pass();
     window.grow.store(false); // idle passes publish every time
     g().listChildren();
     ASSERT_GE(g().childCount, 3);
@@ -263,7 +268,7 @@ TEST_F(Loop, PublishesShadesTextsAndTheGamePosition) {
     for (int i = 0; i < g().childCount; ++i) {
         g().childNodes[i]->rating = static_cast<int16_t>(ratings[i < 3 ? i : 2]);
     }
-    loop.pass();
+    loop->pass();
     const Snapshot s = h.snapshot();
     EXPECT_EQ(s.RatingMap[g().childCells[0]], 34);
     EXPECT_EQ(s.RatingMap[g().childCells[1]], 166);
@@ -291,7 +296,7 @@ TEST_F(Loop, StatusAsksToWaitWhileARequestIsPending) {
     window.grow.store(false);
     window.spin.store(1000);
     h.ClickedCell.store(113);
-    loop.pass(); // played; the answer is requested and waits for the budget
+    loop->pass(); // played; the answer is requested and waits for the budget
     EXPECT_STREQ(h.snapshot().StatusText, "Please wait..");
 }
 
@@ -306,13 +311,13 @@ TEST_F(Loop, CountsAreScaledToKAndM) {
 }
 
 TEST_F(Loop, PublishesOnlyEveryHundredthGrowthStep) {
-    loop.PassCounter = 1;
+    loop->PassCounter = 1;
     for (int i = 0; i < 98; ++i) {
-        loop.pass();
+        loop->pass();
     }
     EXPECT_EQ(window.invalidations.load(), 0);
-    loop.pass();
-    EXPECT_EQ(loop.PassCounter, 100);
+    loop->pass();
+    EXPECT_EQ(loop->PassCounter, 100);
     EXPECT_EQ(window.invalidations.load(), 1);
 }
 
@@ -326,7 +331,7 @@ TEST_F(Loop, FinishedGameSettlesIntoIdlePasses) {
     const int plies = g().plyCount;
     for (int i = 0; i < 5; ++i) {
         sleeps.clear();
-        loop.pass();
+        loop->pass();
         EXPECT_EQ(sleeps, std::vector<int>{300});
     }
     EXPECT_EQ(g().plyCount, plies);
@@ -340,7 +345,7 @@ TEST_F(Loop, WinningClickIsNotAnswered) {
     g().listChildren();
     g().childNodes[0]->rating = 32600;
     h.ClickedCell.store(g().childCells[0]);
-    loop.pass();
+    loop->pass();
     const std::vector<Notice> played = notices();
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0].rating, 32600);
@@ -397,13 +402,13 @@ TEST_F(Loop, AtTheMemoryLimitEveryModeStillPlaysAWholeGame) {
         // At rest the loop only sleeps, as its idle step does.
         sleeps.clear();
         for (int i = 0; i < 10; ++i) {
-            loop.pass();
+            loop->pass();
         }
         EXPECT_EQ(sleeps, std::vector<int>(10, 300)) << mode;
         // Restart still works, and the memory status shows.
         h.RewindRequest.store(1);
         window.modeIndex.store(0);
-        loop.pass();
+        loop->pass();
         EXPECT_EQ(g().plyCount, 1);
         EXPECT_EQ(h.snapshot().status, Status::MemoryLimit);
         EXPECT_STREQ(h.snapshot().StatusText, "Memory limit reached: the computer has stopped "
@@ -420,7 +425,7 @@ TEST_F(Loop, CalculateDebutsRestsAtTheMemoryLimit) {
     sleeps.clear();
     const int plies = g().plyCount;
     for (int i = 0; i < 20; ++i) {
-        loop.pass();
+        loop->pass();
     }
     EXPECT_EQ(sleeps, std::vector<int>(20, 300)) << "no spinning through moves and take-backs";
     EXPECT_EQ(g().plyCount, plies);
@@ -437,8 +442,8 @@ TEST_F(Loop, WithoutEvenTheReserveTheGameSaysSoAndRests) {
         // Play on until a position has no children and no room to get them.
         bool exhausted = false;
         for (int i = 0; i < 400000 && !exhausted; ++i) {
-            loop.pass();
-            exhausted = loop.playRoomExhausted && g().topNode()->candidateCount == 0;
+            loop->pass();
+            exhausted = loop->playRoomExhausted && g().topNode()->candidateCount == 0;
             // At the limit mode 3 rests: the player goes on by clicks and Move, as in mode 0.
             if (mode != 2 && g().plyCount % 2 == 1 && g().topNode()->candidateCount != 0 &&
                 table.limitReached()) {
@@ -455,7 +460,7 @@ TEST_F(Loop, WithoutEvenTheReserveTheGameSaysSoAndRests) {
         // and soon only as the idle step does.
         sleeps.clear();
         for (int i = 0; i < 60; ++i) {
-            loop.pass();
+            loop->pass();
         }
         EXPECT_GE(sleeps.size(), 58u) << mode << ": responsive, not busy";
         EXPECT_EQ(std::vector<int>(sleeps.end() - 10, sleeps.end()), std::vector<int>(10, 300));
@@ -463,7 +468,7 @@ TEST_F(Loop, WithoutEvenTheReserveTheGameSaysSoAndRests) {
         EXPECT_EQ(g().rootNode()->count + 0, table.nodeCount() - 1) << mode;
         h.TakeBackRequest.store(1);
         const int plies = g().plyCount;
-        loop.pass();
+        loop->pass();
         EXPECT_EQ(g().plyCount, plies - 1) << "Take Back still works";
     }
 }
@@ -480,15 +485,15 @@ TEST_F(Loop, TakeBackBeforeTheAnswerCancelsIt) {
         window.modeIndex.store(k.mode);
         window.spin.store(1000);
         h.ClickedCell.store(113);
-        loop.pass();
+        loop->pass();
         ASSERT_EQ(g().plyCount, 2);
         h.MoveRequest.store(1);
         h.TakeBackRequest.store(1);
-        loop.pass();
+        loop->pass();
         EXPECT_EQ(g().plyCount, 1) << k.mode;
         EXPECT_EQ(h.MoveRequest.load(), k.moveRequestAfter) << k.mode;
         for (int i = 0; i < 50; ++i) {
-            loop.pass();
+            loop->pass();
         }
         EXPECT_EQ(g().plyCount, 1) << k.mode << ": the computer did not move";
         h.MoveRequest.store(0);
@@ -519,7 +524,7 @@ TEST_F(Loop, ComputerVsComputerKeepsAWatchablePaceWithTheSameMoves) {
     std::vector<int64_t> moveTimes;
     for (int i = 0; i < 40000 && g().plyCount < 12 && g().topNode()->rating < 32600; ++i) {
         const int64_t passStart = clockMs; // a move is made before the pass sleeps
-        loop.pass();
+        loop->pass();
         if (g().plyCount > static_cast<int>(paced.size()) + 1) {
             paced.push_back(g().topPly().move);
             moveTimes.push_back(passStart);
@@ -554,7 +559,7 @@ TEST_F(Loop, ModeIsReadOnceAPass) {
     window.spin.store(1);
     for (int i = 0; i < 200; ++i) {
         window.modeReads.store(0);
-        loop.pass();
+        loop->pass();
         ASSERT_EQ(window.modeReads.load(), 1) << "pass " << i;
     }
     EXPECT_GT(g().plyCount, 1);

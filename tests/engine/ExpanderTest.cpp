@@ -139,11 +139,12 @@ TEST(Expander, ExpansionWithoutRoomChangesNothing) {
         }
         ASSERT_TRUE(table.limitReached()) << room;
         EXPECT_EQ(g.rootNode()->count + 0, table.nodeCount() - 1) << room;
-        // An expansion refused: the position, its Node and the table stay as they were.
+        // The leaf the refused step tried, reached by the same descent since nothing changed:
+        // refused again, the position, its Node and the table stay as they were.
         while (g.topNode()->candidateCount != 0) {
-            g.listChildren();
-            ASSERT_GT(g.childCount, 0);
-            g.pushMove(g.childCells[0], g.childNodes[0]);
+            const int i = g.selectChild();
+            ASSERT_GE(i, 0);
+            g.pushMove(g.childCells[i], g.childNodes[i]);
         }
         const Node before = *g.topNode();
         const uint64_t nodes = table.nodeCount();

@@ -27,3 +27,21 @@ TEST(Signature, GrowthRunFromAFreshEngine) {
         EXPECT_EQ(g.tables.log.message, nullptr) << "rule " << k.rule;
     }
 }
+
+// Long enough to span several chunks of Nodes and rounds of index growth: the table's storage
+// must not show in any number, and the root still counts every Node but itself.
+TEST(Signature, LongGrowthRun) {
+    EngineRig g(0);
+    for (int i = 0; i < 15000; ++i) {
+        g->growStep();
+    }
+    const uint64_t nodes = g.tables.table.nodeCount();
+    EXPECT_EQ(nodes, 433865u);
+    EXPECT_EQ(g->rootNode()->count + 0, nodes - 1);
+    EXPECT_EQ(g->rootNode()->rating + 0, 3792);
+    EXPECT_EQ(g->maxPlyReached, 11);
+    EXPECT_EQ(g.tables.log.hits, 2125162);
+    EXPECT_EQ(g.tables.log.ageCollisions, 0);
+    EXPECT_EQ(g.tables.log.chainMisses, 849188);
+    EXPECT_EQ(g.tables.log.bucketMisses, 451874);
+}

@@ -1,3 +1,5 @@
+#include <vector>
+
 #include "EngineWorld.h"
 
 TEST(CellPrimes, HandsOutPrimesInFirstAskedOrder) {
@@ -36,10 +38,10 @@ TEST(NodeTable, RootLandsInBucketZeroSlotZero) {
     World w;
     NodeTable::Found f = w.table.findOrCreate(1, 1, 0);
     ASSERT_TRUE(f.created);
-    EXPECT_EQ(f.node, w.table.block(0));
+    EXPECT_EQ(f.node, w.table.head(0, 0));
     EXPECT_EQ(f.node->count + 0, 0u);
     EXPECT_EQ(f.node->rating + 0, 0);
-    EXPECT_EQ(f.node->next + 0, nullptr);
+    EXPECT_EQ(w.table.nextInChain(f.node), nullptr);
 }
 
 TEST(NodeTable, FindOrCreateTwiceCreatesOnceAndCountsAHit) {
@@ -62,7 +64,7 @@ TEST(NodeTable, SameHashcodesOtherAgeGetTheirOwnNode) {
     NodeTable::Found old = w.table.findOrCreate(7, 11, 5);
     ASSERT_TRUE(old.created);
     EXPECT_NE(old.node, young);
-    EXPECT_EQ(young->next + 0, old.node) << "appended to the slot's chain";
+    EXPECT_EQ(w.table.nextInChain(young), old.node) << "appended to the slot's chain";
     EXPECT_EQ(w.log.ageCollisions, 1);
     EXPECT_STREQ(w.log.message, "age collision");
     EXPECT_EQ(w.table.find(7, 11, 5), old.node);
@@ -89,8 +91,8 @@ TEST(NodeTable, KeysSharingASlotAreChainedAndFoundAgain) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(w.table.find(keys[i], 77, 4), nodes[i]);
     }
-    EXPECT_EQ(nodes[0]->next + 0, nodes[1]);
-    EXPECT_EQ(nodes[2]->next + 0, nodes[3]);
+    EXPECT_EQ(w.table.nextInChain(nodes[0]), nodes[1]);
+    EXPECT_EQ(w.table.nextInChain(nodes[2]), nodes[3]);
     EXPECT_EQ(w.table.find(5 + 4 * 1009, 77, 4), nullptr);
     EXPECT_EQ(w.log.chainMisses, 4);
     EXPECT_EQ(w.table.nodeCount(), 4u);
@@ -128,4 +130,83 @@ TEST(NodeTable, NewNodesAreZeroExceptTheirKey) {
     for (std::size_t i = 0; i < offsetof(Node, age); ++i) {
         EXPECT_EQ(bytes[i], 0) << "byte " << i;
     }
+}
+
+namespace {
+// Distinct keys spread over the buckets: hashcodeToMove tells them apart.
+uint32_t spreadMoved(uint32_t i) {
+    return (i * 2654435761u) | 1u;
+}
+} // namespace
+
+TEST(NodeTable, NodesStayWhereTheyWereWhileTheTableGrows) {
+    // Enough Nodes for several chunks of Nodes and several rounds of index growth.
+    World w;
+    constexpr uint32_t n = 300000;
+    std::vector<Node*> nodes(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        const NodeTable::Found f = w.table.findOrCreate(i + 1, spreadMoved(i), 9);
+        ASSERT_TRUE(f.created) << i;
+        f.node->count = i; // a mark that must survive every later creation
+        nodes[i] = f.node;
+    }
+    EXPECT_EQ(w.table.nodeCount(), n);
+    for (uint32_t i = 0; i < n; ++i) {
+        ASSERT_EQ(w.table.find(i + 1, spreadMoved(i), 9), nodes[i]) << i;
+        ASSERT_EQ(nodes[i]->count + 0, i);
+        ASSERT_EQ(nodes[i]->hashcodeToMove + 0, i + 1);
+    }
+    EXPECT_EQ(w.log.hits, int64_t{n});
+}
+
+TEST(NodeTable, PreparedCreationsAllocateNothingMore) {
+    // Batches of every size the engine asks for, across chunk ends and index growth: what
+    // makeRoom allocated is all that the batch's creations use.
+    World w;
+    uint32_t next = 1;
+    for (int batch = 0; batch < 3000; ++batch) {
+        const int n = 1 + batch % 224;
+        ASSERT_TRUE(w.table.makeRoom(n));
+        const uint64_t bytes = w.table.bytesInUse();
+        for (int i = 0; i < n; ++i, ++next) {
+            ASSERT_TRUE(w.table.findOrCreate(next, spreadMoved(next), 3).created);
+        }
+        ASSERT_EQ(w.table.bytesInUse(), bytes) << "batch " << batch;
+    }
+    EXPECT_FALSE(w.table.limitReached());
+}
+
+TEST(NodeTable, MakeRoomRefusesAtTheLimitAndTheReserveLetsPlayOn) {
+    World w;
+    NodeTable& t = w.table;
+    t.setMemoryLimit(t.bytesInUse());
+    // Use up what is already allocated, then the next batch needs more than the limit allows.
+    uint32_t next = 1;
+    int batches = 0;
+    while (t.makeRoom(200)) {
+        ASSERT_FALSE(t.limitReached());
+        for (int i = 0; i < 200; ++i, ++next) {
+            t.findOrCreate(next, spreadMoved(next), 5);
+        }
+        ASSERT_LT(++batches, 100000);
+    }
+    EXPECT_GT(batches, 0) << "the table starts with room";
+    EXPECT_TRUE(t.limitReached());
+    const uint64_t bytes = t.bytesInUse();
+    const uint64_t nodes = t.nodeCount();
+    EXPECT_FALSE(t.makeRoom(200));
+    EXPECT_EQ(t.bytesInUse(), bytes) << "a refusal allocates nothing";
+    EXPECT_EQ(t.nodeCount(), nodes);
+    EXPECT_LE(bytes, t.memoryLimit());
+
+    t.openReserve(true);
+    ASSERT_TRUE(t.makeRoom(200));
+    EXPECT_GT(t.bytesInUse(), t.memoryLimit());
+    EXPECT_LE(t.bytesInUse(), t.memoryLimit() + NodeTable::PlayReserve);
+    for (int i = 0; i < 200; ++i, ++next) {
+        EXPECT_TRUE(t.findOrCreate(next, spreadMoved(next), 5).created);
+    }
+    t.openReserve(false);
+    EXPECT_EQ(t.nodeCount(), nodes + 200);
+    EXPECT_EQ(t.find(next - 1, spreadMoved(next - 1), 5)->hashcodeToMove + 0, next - 1);
 }
