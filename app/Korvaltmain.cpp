@@ -494,6 +494,11 @@ void TMainForm::FormPaint() {
     setLabelText(Label3, view.LengthText);
     setLabelText(Label8, view.LogText);
     setLabelText(LabelAverages, view.AveragesText);
+    if (view.status == Status::MemoryLimit && !memoryLimitTold) {
+        memoryLimitTold = true; // once, for whoever started the game from a terminal
+        std::fprintf(stderr, "korvalt: memory limit reached; the game goes on without thinking "
+                             "ahead\n");
+    }
     switch (view.status) {
     case Status::GameOver:
         StatusPanel1->setText(QString::fromStdString(text(PairGameOver)));

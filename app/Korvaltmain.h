@@ -228,6 +228,7 @@ private:
     QColor tintColour = Qt::white;
     bool paletteApplied = false;  ///< the tint is set on the first paint, white or not
     bool gameOverPending = false; ///< the last move announced made five
+    bool memoryLimitTold = false;
     QTimer revealTimer;
     QTimer announceGap;
     QElapsedTimer age;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <unistd.h>
 
@@ -63,6 +64,9 @@ bool catchClosingSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // One heap for all threads: each would otherwise reserve 64 MB of address space of its own,
+    // room that the node table needs under an address-space limit (ulimit -v).
+    mallopt(M_ARENA_MAX, 1);
     qInstallMessageHandler(holdStartupMessages);
     openingDisplay = true;
     QApplication app(argc, argv);

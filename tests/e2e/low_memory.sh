@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Under an address-space limit (ulimit -v) the game either says it cannot start, in both
+# languages, and exits non-zero, or it starts, plays Computer Vs Computer into the node
+# table's limit, keeps playing, and quits cleanly with Ctrl+Q. Usage:
+# low_memory.sh GAME TOO_SMALL_KB ENOUGH_KB (sanitizer builds map far too much to take part).
+set -euo pipefail
+game=$1
+too_small=$2
+enough=$3
+if [ -z "${KORVALT_E2E_INNER:-}" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  mkdir -p "$work/home" "$work/run"
+  chmod 700 "$work/run"
+  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" KORVALT_E2E_INNER=1 KORVALT_E2E_WORK="$work"
+  unset QT_QPA_PLATFORM
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  exit $?
+fi
+
+cd "$KORVALT_E2E_WORK"
+trap 'echo "low memory: a step failed at line $LINENO: $BASH_COMMAND"' ERR
+click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# Too little to start: the box says so in both languages, OK ends the program with 1.
+log="$KORVALT_E2E_WORK/small.log"
+(ulimit -v "$too_small"; exec "$game") >"$log" 2>&1 &
+pid=$!
+box=$(timeout 30 xdotool search --sync --onlyvisible --name '^Message$' | head -1) ||
+  { echo "ulimit -v $too_small: no message"; cat "$log"; kill "$pid"; exit 1; }
+sleep 0.5
+xdotool windowfocus --sync "$box" key Return
+for _ in $(seq 1 50); do ended "$pid" && break; sleep 0.2; done
+ended "$pid" || { echo "ulimit -v $too_small: still running after OK"; kill "$pid"; exit 1; }
+status=0
+wait "$pid" || status=$?
+[ "$status" -ne 0 ] || { echo "ulimit -v $too_small: exit code 0"; exit 1; }
+grep -q "Not enough memory to start the game: [0-9]* MB available, [0-9]* MB needed." "$log" ||
+  { echo "ulimit -v $too_small: no clear message"; cat "$log"; exit 1; }
+grep -q "Недостаточно памяти" "$log" || { echo "ulimit -v $too_small: English only"; exit 1; }
+echo "ulimit -v $too_small: says it cannot start, exit $status"
+
+# Enough to play: Computer Vs Computer at the smallest budget runs into the table's limit.
+log="$KORVALT_E2E_WORK/enough.log"
+(ulimit -v "$enough"; exec "$game") >"$log" 2>&1 &
+pid=$!
+timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup$' >/dev/null ||
+  { echo "ulimit -v $enough: no rules dialog"; cat "$log"; exit 1; }
+click $((484 + 15)) $((304 + 96))    # Go-moku
+click $((484 + 293)) $((304 + 172))  # OK
+main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' | head -1) ||
+  { echo "ulimit -v $enough: no game window"; cat "$log"; exit 1; }
+sleep 1
+for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
+# Open the mode list, take the entry below Human Vs Computer.
+click $((396 + 469 + 8 + 80)) $((221 + 3 + 152 + 12))
+xdotool key Down Return
+for _ in $(seq 1 180); do
+  grep -q "memory limit reached" "$log" && break
+  ended "$pid" && break
+  sleep 1
+done
+ended "$pid" && { echo "ulimit -v $enough: the game ended by itself"; cat "$log"; exit 1; }
+grep -q "memory limit reached" "$log" ||
+  { echo "ulimit -v $enough: the limit was never reached"; cat "$log"; kill "$pid"; exit 1; }
+sleep 5 # the game goes on past the limit
+ended "$pid" && { echo "ulimit -v $enough: the game died after the limit"; cat "$log"; exit 1; }
+xdotool key --window "$main" ctrl+q
+for _ in $(seq 1 100); do ended "$pid" && break; sleep 0.2; done
+ended "$pid" || { echo "ulimit -v $enough: still running after Ctrl+Q"; kill -9 "$pid"; exit 1; }
+status=0
+wait "$pid" || status=$?
+[ "$status" -eq 0 ] || { echo "ulimit -v $enough: exit code $status"; cat "$log"; exit 1; }
+if grep -E "QPainter|insufficient memory|bad_alloc|Segmentation" "$log"; then
+  echo "ulimit -v $enough: the window ran short of memory"
+  exit 1
+fi
+echo "ulimit -v $enough: played into the limit, went on, quit with 0"
