@@ -668,7 +668,7 @@ void TMainForm::announceGapEnded() {
     gameOverPending = false;
     playSound("gameover.wav");
     // "Calculate debuts" backs up from every five at once: its sounds and status say enough.
-    if (modeMirror.load() != 3) {
+    if (mode() != Mode::CalculateDebuts) {
         showMessage("Message", "GAME OVER !!!");
     } else {
         announceNext();
@@ -801,8 +801,8 @@ void TMainForm::drawAboutPicture(int h) {
     webLinkCells = QRect(QPoint(text.left() / pitch, row), QPoint(text.right() / pitch, row));
 }
 
-void TMainForm::setMode(int m) {
-    modeMirror.store(m);
+void TMainForm::setMode(Mode m) {
+    modeMirror.store(static_cast<int>(m));
     QMetaObject::invokeMethod(this, &TMainForm::applyModeFromThread, Qt::QueuedConnection);
 }
 

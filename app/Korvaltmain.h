@@ -171,8 +171,8 @@ public:
     void startGame(int rule);
 
     // WindowPort: called from the thinking thread.
-    int mode() override { return modeMirror.load(); }
-    void setMode(int m) override;
+    Mode mode() override { return static_cast<Mode>(modeMirror.load()); }
+    void setMode(Mode m) override;
     int spinValue() override { return spinMirror.load(); }
     bool growChecked() override { return growMirror.load(); }
     void invalidate() override { emit invalidated(); }

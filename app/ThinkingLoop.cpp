@@ -233,7 +233,7 @@ ThinkingLoop::PassState ThinkingLoop::takeSnapshot(const Gameboard& g) {
     p.mode = port.mode();
     p.spin = port.spinValue();
     p.grow = port.growChecked();
-    if (p.mode < 2) {
+    if (!computerPlaysBoth(p.mode)) {
         AutoCountdown = 0;
     } else if (AutoCountdown == 0) {
         AutoCountdown = 1000;
@@ -271,7 +271,7 @@ void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
             const int rating = g.topNode()->rating;
             noteMove(g, rating);
             // A click that made five ends the game: nothing to answer.
-            if (p.mode == 1 && rating < 32600) {
+            if (p.mode == Mode::HumanVsComputer && rating < 32600) {
                 h.MoveRequest.store(1);
             }
         }
@@ -324,7 +324,7 @@ void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
     }
     // The player takes back the move the computer was about to answer: no answer now, or the
     // computer would play the player's side.
-    if (p.mode == 1) {
+    if (p.mode == Mode::HumanVsComputer) {
         h.MoveRequest.store(0);
     }
     if (AutoCountdown > 0) {
@@ -333,10 +333,10 @@ void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
         } else {
             --AutoCountdown;
         }
-        if (AutoCountdown == 0 && p.mode == 2) {
+        if (AutoCountdown == 0 && p.mode == Mode::ComputerVsComputer) {
             h.RewindRequest.store(1);
-            port.setMode(1);
-            p.mode = 1;
+            port.setMode(Mode::HumanVsComputer);
+            p.mode = Mode::HumanVsComputer;
         }
     }
     if (g.plyCount > 1) {
@@ -349,12 +349,12 @@ void ThinkingLoop::serveTakeBack(Gameboard& g, PassState& p) {
 // no move here, or (for "Calculate debuts", which only fills the tree) the table is full.
 bool ThinkingLoop::autoPlayable(const Gameboard& g, const PassState& p) const {
     return AutoCountdown != 0 && !gameOver(g) && g.topNode() != noMoveAt &&
-           !(p.mode == 3 && atMemoryLimit(g));
+           !(p.mode == Mode::CalculateDebuts && atMemoryLimit(g));
 }
 
 // Step 6: "Calculate debuts" leaves positions that are no longer balanced.
 bool ThinkingLoop::debutBackUp(const Gameboard& g, const PassState& p) {
-    if (p.mode != 3 || AutoCountdown <= 0 || p.balanced || atMemoryLimit(g)) {
+    if (p.mode != Mode::CalculateDebuts || AutoCountdown <= 0 || p.balanced || atMemoryLimit(g)) {
         return false;
     }
     if (PassCounter % 5 == 0 || PassCounter % 7 == 0) {
@@ -369,7 +369,7 @@ bool ThinkingLoop::debutBackUp(const Gameboard& g, const PassState& p) {
 // Computer Vs Computer waits for its pace before asking for the move, growing nothing
 // meanwhile, so every move stays the one it would be at full speed. False: keep waiting.
 bool ThinkingLoop::requestAutomaticMove(const PassState& p) {
-    if (p.mode == 2 && now() - lastMoveAt < MovePaceMs) {
+    if (p.mode == Mode::ComputerVsComputer && now() - lastMoveAt < MovePaceMs) {
         sleep(PaceSleepMs);
         return false;
     }
@@ -380,7 +380,7 @@ bool ThinkingLoop::requestAutomaticMove(const PassState& p) {
 // Step 7: the computer-only modes move once the position holds enough positions. Returns
 // whether the pass ends here.
 bool ThinkingLoop::automaticMove(Gameboard& g, const PassState& p) {
-    if ((p.mode != 2 && p.mode != 3) || !autoPlayable(g, p)) {
+    if (!computerPlaysBoth(p.mode) || !autoPlayable(g, p)) {
         return false;
     }
     const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : 20000u;
@@ -416,7 +416,7 @@ bool ThinkingLoop::growOrIdle(Gameboard& g, const PassState& p) {
         expandForPlay(g);
     }
     if (p.grow && autoPlayable(g, p)) {
-        if (p.balanced || p.mode == 2) {
+        if (p.balanced || p.mode == Mode::ComputerVsComputer) {
             return !requestAutomaticMove(p);
         }
         h.TakeBackRequest.store(1);

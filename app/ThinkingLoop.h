@@ -9,6 +9,18 @@
 
 #include "Gameboard.h"
 
+/// The game modes, in the order of the mode list.
+enum class Mode : int {
+    HumanVsHuman = 0,
+    HumanVsComputer = 1,
+    ComputerVsComputer = 2,
+    CalculateDebuts = 3,
+};
+/// The two modes in which the computer plays both sides by itself.
+constexpr bool computerPlaysBoth(Mode m) {
+    return m == Mode::ComputerVsComputer || m == Mode::CalculateDebuts;
+}
+
 /// What the status bar tells the player. The first three are the loop's own English texts; the
 /// window words the others in the player's language.
 enum class Status : uint8_t { YourMove, Wait, Auto, GameOver, MemoryLimit, OutOfMemory };
@@ -139,8 +151,8 @@ private:
 class WindowPort {
 public:
     virtual ~WindowPort() = default;
-    virtual int mode() = 0; ///< index of ComboBoxMode
-    virtual void setMode(int mode) = 0;
+    virtual Mode mode() = 0; ///< the entry of ComboBoxMode
+    virtual void setMode(Mode mode) = 0;
     virtual int spinValue() = 0;    ///< CSpinEditChilds, in thousands
     virtual bool growChecked() = 0; ///< the hidden "grow" check box
     virtual void invalidate() = 0;  ///< repaint the window and its board
@@ -207,7 +219,7 @@ public:
 private:
     /// What a pass reads before it serves any request, and the rating it goes on with.
     struct PassState {
-        int mode;  ///< read once per pass; the loop's own switch to mode 1 updates it
+        Mode mode; ///< read once per pass; the loop's own switch to Human Vs Computer updates it
         int spin;  ///< the node budget, in thousands
         bool grow; ///< the "grow" check box
         int z;     ///< rating of the position on the board, re-read after a move

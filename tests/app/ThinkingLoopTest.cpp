@@ -14,11 +14,11 @@
 namespace {
 
 struct FakeWindow : WindowPort {
-    int mode() override {
+    Mode mode() override {
         ++modeReads;
-        return modeIndex.load();
+        return static_cast<Mode>(modeIndex.load());
     }
-    void setMode(int m) override { modeIndex.store(m); }
+    void setMode(Mode m) override { modeIndex.store(static_cast<int>(m)); }
     int spinValue() override { return spin.load(); }
     bool growChecked() override { return grow.load(); }
     void invalidate() override { ++invalidations; }
