@@ -170,8 +170,9 @@ void setStatus(Snapshot& s, Status status);
 struct GameMemory {
     /// The window, its images and the libraries keep this much beyond the table.
     static constexpr uint64_t WindowHeadroom = uint64_t{160} << 20;
-    /// Less room than this for the table leaves no game worth starting.
-    static constexpr uint64_t SmallestTable = uint64_t{16} << 20;
+    /// Less room than this for the table leaves no game worth starting: an empty table already
+    /// holds its 35 MB head array.
+    static constexpr uint64_t SmallestTable = uint64_t{48} << 20;
 
     uint64_t tableLimit = 0; ///< what the table may hold for growth (its reserve comes on top)
     uint64_t available = 0;  ///< bytes the process may still take

@@ -93,25 +93,31 @@ inline uint32_t inverseOf(uint32_t p) {
 // unique: h times the inverse of p, the same number that dividing the product out and
 // correcting for its wraps gives. For p = 2 it is h / 2 or h / 2 + 2^31, tried in that order,
 // and there is none when h is odd.
+Relator::ParentKeys Relator::parentKeys(uint32_t hashcodeMoved, uint32_t p) {
+    if (p != 2) {
+        return {1, {hashcodeMoved * inverseOf(p), 0}};
+    }
+    if ((hashcodeMoved & 1u) != 0) {
+        return {0, {0, 0}};
+    }
+    return {2, {hashcodeMoved / 2, hashcodeMoved / 2 + 0x80000000u}};
+}
+
 Node* Relator::findParent(const Node* node, CellIndex cell) {
     const uint32_t p = keyTable->knownPrimeFor(cell);
     if (p == 0) {
         note("unknown prime");
         return nullptr;
     }
-    const uint32_t h = node->hashcodeMoved;
+    const ParentKeys keys = parentKeys(node->hashcodeMoved, p);
     const uint8_t age = static_cast<uint8_t>(node->age - 1);
-    if (p != 2) {
-        return nodeTable->find(h * inverseOf(p), node->hashcodeToMove, age);
+    for (int k = 0; k < keys.count; ++k) {
+        Node* parent = nodeTable->find(keys.hashcodeToMove[k], node->hashcodeToMove, age);
+        if (parent != nullptr) {
+            return parent;
+        }
     }
-    if ((h & 1u) != 0) {
-        return nullptr;
-    }
-    Node* parent = nodeTable->find(h / 2, node->hashcodeToMove, age);
-    if (parent != nullptr) {
-        return parent;
-    }
-    return nodeTable->find(h / 2 + 0x80000000u, node->hashcodeToMove, age);
+    return nullptr;
 }
 
 bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) {
@@ -177,22 +183,36 @@ void Relator::propagateUp(uint32_t added) {
 // Depth-first over every ancestor whose missing stones, latest first, alternate between the
 // sides; the depth is at most the ply count.
 void Relator::propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine) {
-    // Start loading every parent's index entry, then its Node, before the walk goes down the
-    // first one.
-    NodeTable::Probe probes[CellCount / 2];
+    // Every parent's head entry, then its chain's first Node, starts loading before the walk
+    // goes down the first parent; each lookup then uses its probe. Lookups and notes keep the
+    // order of findParent for each stone in turn.
+    constexpr int MostParents = CellCount / 2;
+    ParentKeys keys[MostParents];
+    NodeTable::Probe probes[MostParents][2];
     int n = 0;
-    for (int i = fromPly; i > 0; i -= 2) {
+    for (int i = fromPly; i > 0; i -= 2, ++n) {
         const uint32_t p = keyTable->knownPrimeFor(plies[i].move);
-        if (p > 2) {
-            probes[n++] =
-                nodeTable->locate(node->hashcodeMoved * inverseOf(p), node->hashcodeToMove);
+        keys[n] = p != 0 ? parentKeys(node->hashcodeMoved, p) : ParentKeys{0, {0, 0}};
+        for (int k = 0; k < keys[n].count; ++k) {
+            probes[n][k] = nodeTable->locate(keys[n].hashcodeToMove[k], node->hashcodeToMove);
         }
     }
-    for (int k = 0; k < n; ++k) {
-        nodeTable->resolve(probes[k]);
+    for (int m = 0; m < n; ++m) {
+        for (int k = 0; k < keys[m].count; ++k) {
+            nodeTable->resolve(probes[m][k]);
+        }
     }
-    for (int i = fromPly; i > 0; i -= 2) {
-        Node* parent = findParent(node, plies[i].move);
+    const uint8_t age = static_cast<uint8_t>(node->age - 1);
+    n = 0;
+    for (int i = fromPly; i > 0; i -= 2, ++n) {
+        if (keyTable->knownPrimeFor(plies[i].move) == 0) {
+            note("unknown prime");
+        }
+        Node* parent = nullptr;
+        for (int k = 0; k < keys[n].count && parent == nullptr; ++k) {
+            parent =
+                nodeTable->find(probes[n][k], keys[n].hashcodeToMove[k], node->hashcodeToMove, age);
+        }
         if (parent != nullptr) {
             const bool parentChanged = recomputeFromChildren(parent, added, changed);
             propagateFrom(parent, i - 1, added, parentChanged, mainLine && i == fromPly);

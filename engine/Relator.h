@@ -48,5 +48,13 @@ protected:
     };
     void childKeys(const Node* node, const CellIndex* cells, int n, ChildKeys& keys);
 
+    /// The hashcodeToMove values that a parent of a position may have when the stone taken away
+    /// has prime p, in the order to try them: none, one, or two for p = 2.
+    struct ParentKeys {
+        int count;
+        uint32_t hashcodeToMove[2];
+    };
+    static ParentKeys parentKeys(uint32_t hashcodeMoved, uint32_t p);
+
     void propagateFrom(Node* node, int fromPly, uint32_t added, bool changed, bool mainLine);
 };

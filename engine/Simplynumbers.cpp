@@ -2,7 +2,11 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <new>
+#include <utility>
 
 uint32_t CellPrimes::assignPrime(CellIndex cell) {
     uint32_t candidate;
@@ -33,10 +37,10 @@ namespace {
 constexpr std::size_t PageBytes = 4096;
 constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
 
-// Index shards and Node storage are mapped by themselves: the kernel hands out zeroed pages,
-// and unmapping a shard's old groups gives them back at once. Anything of a huge page or more
-// is aligned to huge pages and asks for them: lookups land anywhere in hundreds of megabytes,
-// and small pages would make nearly every one of them miss the TLB as well as the cache.
+// The head array and Node storage are mapped by themselves: the kernel hands out zeroed pages,
+// and pages never touched cost nothing. Anything of a huge page or more is aligned to huge
+// pages and asks for them: lookups land anywhere in hundreds of megabytes, and small pages
+// would make nearly every one of them miss the TLB as well as the cache.
 void* mapZeroed(std::size_t bytes) {
     if (bytes < HugePageBytes) {
         // Small: filled at once, in one call instead of a fault a page.
@@ -63,23 +67,146 @@ void* mapZeroed(std::size_t bytes) {
     return reinterpret_cast<void*>(aligned);
 }
 
-constexpr uint32_t MinShardGroups = 128;
+// Packed entries are read with unaligned loads whose first byte holds an entry's lowest bits.
+static_assert(std::endian::native == std::endian::little);
+
+// Widening by one bit puts a zero bit after every From bits of a group. Word K of the widened
+// group takes the old bits from base on, in runs that move up by one bit more after each zero
+// bit inserted: the positions of run I are segmentMask<From, K, I>. All of it is known when
+// compiling, so a word costs a few shifts, ands and ors.
+template <uint32_t From, uint32_t K, uint32_t I> constexpr uint64_t segmentMask() {
+    constexpr uint32_t To = From + 1;
+    uint64_t mask = 0;
+    for (uint32_t b = 0; b < 64; ++b) {
+        const uint32_t at = 64 * K + b;
+        if (at % To != From && at / To - 64 * K / To == I) {
+            mask |= uint64_t{1} << b;
+        }
+    }
+    return mask;
+}
+
+template <uint32_t From, uint32_t K, std::size_t... I>
+[[gnu::always_inline]] inline uint64_t spread(uint64_t bits, std::index_sequence<I...>) {
+    return ((bits << I & segmentMask<From, K, static_cast<uint32_t>(I)>()) | ...);
+}
+
+template <uint32_t From, uint32_t K>
+[[gnu::always_inline]] inline void widenWord(const uint64_t* in, uint64_t* out) {
+    constexpr uint32_t To = From + 1;
+    constexpr uint32_t base = 64 * K - 64 * K / To;
+    uint64_t bits = in[base / 64] >> (base % 64);
+    if constexpr (base % 64 != 0 && base / 64 + 1 < From) {
+        bits |= in[base / 64 + 1] << (64 - base % 64);
+    }
+    // 64 bits hold at most 64 / To + 1 zero bits of the widened group.
+    out[K] = spread<From, K>(bits, std::make_index_sequence<64 / To + 2>());
+}
+
+template <uint32_t From, std::size_t... K>
+void widenGroup(const uint64_t* in, uint64_t* out, std::index_sequence<K...>) {
+    (widenWord<From, static_cast<uint32_t>(K)>(in, out), ...);
+}
+
+bool groupEmpty(const uint64_t* empty, uint64_t g, uint64_t groups) {
+    return g >= groups || ((empty[g / 64] >> (g % 64)) & 1u) != 0;
+}
+
+// Re-encodes packed entries in place from From to From + 1 bits each, from the last group
+// of 64 entries down to the first: a group's new words start at or above its old ones, so
+// every word it overwrites has been read already. An empty group is written only where its new
+// words held entries of groups above, so that pages never touched stay untouched. empty must
+// come cleared; it ends with a bit set for every empty group.
+template <uint32_t From> void widenByOne(uint64_t* words, uint64_t groups, uint64_t* empty) {
+    constexpr uint32_t To = From + 1;
+    for (uint64_t g = groups; g-- > 0;) {
+        uint64_t in[From];
+        uint64_t any = 0;
+        for (uint32_t q = 0; q < From; ++q) {
+            in[q] = words[g * From + q];
+            any |= in[q];
+        }
+        uint64_t* out = words + g * To;
+        if (any != 0) {
+            widenGroup<From>(in, out, std::make_index_sequence<To>());
+            continue;
+        }
+        empty[g / 64] |= uint64_t{1} << (g % 64);
+        // The old groups whose words the new ones cover, all read already.
+        bool clean = true;
+        for (uint64_t k = g * To / From; k <= (g * To + To - 1) / From; ++k) {
+            clean = clean && groupEmpty(empty, k, groups);
+        }
+        if (!clean) {
+            std::fill(out, out + To, 0);
+        }
+    }
+}
+
+using Widener = void (*)(uint64_t*, uint64_t, uint64_t*);
+
+template <std::size_t... F>
+constexpr std::array<Widener, sizeof...(F)> makeWideners(std::index_sequence<F...>) {
+    return {widenByOne<PackedRefs::MinWidth + static_cast<uint32_t>(F)>...};
+}
+// One for every width from the narrowest up to 31.
+constexpr std::array<Widener, 32 - PackedRefs::MinWidth> wideners =
+    makeWideners(std::make_index_sequence<32 - PackedRefs::MinWidth>());
 
 } // namespace
 
-// A quarter more, in whole pages.
-uint32_t NodeTable::grownGroupCount(uint32_t groupCount) {
-    constexpr uint32_t perPage = PageBytes / sizeof(Group);
-    const uint32_t wanted = groupCount + groupCount / 4;
-    return (wanted + perPage - 1) / perPage * perPage;
+PackedRefs::PackedRefs(uint64_t entries)
+    : groups((entries + 63) / 64), emptyGroups((groups + 63) / 64) {
+    data = static_cast<unsigned char*>(mapZeroed(mappedAt(bits)));
+    if (data == nullptr) {
+        throw std::bad_alloc();
+    }
+}
+
+PackedRefs::~PackedRefs() {
+    munmap(data, mappedAt(bits));
+}
+
+uint32_t PackedRefs::widthFor(uint64_t r) {
+    const uint32_t width = static_cast<uint32_t>(std::bit_width(r));
+    return width > MinWidth ? width : MinWidth;
+}
+
+// 8 spare bytes: the last entries are read with loads that reach past them.
+std::size_t PackedRefs::mappedAt(uint32_t width) const {
+    return (groups * 8 * width + 8 + PageBytes - 1) / PageBytes * PageBytes;
+}
+
+std::size_t PackedRefs::bytesAt(uint32_t width) const {
+    return mappedAt(width) + emptyGroups.size() * sizeof(uint64_t);
+}
+
+// The mapping grows by being moved onto a fresh huge-page-aligned range: the kernel moves its
+// page tables, not its bytes, and huge pages stay whole.
+bool PackedRefs::widen(uint32_t width) {
+    const std::size_t length = mappedAt(width);
+    void* target = mapZeroed(length);
+    if (target == nullptr) {
+        return false;
+    }
+    void* moved = mremap(data, mappedAt(bits), length, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+        munmap(target, length);
+        return false;
+    }
+    madvise(moved, length, MADV_HUGEPAGE);
+    data = static_cast<unsigned char*>(moved);
+    for (; bits < width; ++bits) {
+        std::fill(emptyGroups.begin(), emptyGroups.end(), 0);
+        wideners[bits - MinWidth](reinterpret_cast<uint64_t*>(data), groups, emptyGroups.data());
+    }
+    mask = (uint64_t{1} << bits) - 1;
+    return true;
 }
 
 NodeTable::NodeTable(Logger& log) : logger(log) {
-    allocatedBytes = sizeof(NodeTable);
+    allocatedBytes = sizeof(NodeTable) + heads.bytes();
     try {
-        for (Shard& s : shards) {
-            resizeShard(s, MinShardGroups);
-        }
         addChunk();
     } catch (...) {
         release();
@@ -92,12 +219,6 @@ NodeTable::~NodeTable() {
 }
 
 void NodeTable::release() {
-    for (Shard& s : shards) {
-        if (s.groups != nullptr) {
-            munmap(s.groups, shardBytes(s.groupCount));
-            s.groups = nullptr;
-        }
-    }
     for (const Mapping& m : nodeMaps) {
         munmap(m.start, m.bytes);
     }
@@ -105,40 +226,13 @@ void NodeTable::release() {
     chunks.clear();
 }
 
-void NodeTable::place(Group* groups, uint32_t groupCount, uint32_t key, NodeRef head) {
-    for (uint32_t g = homeOf(key, groupCount);; g = g + 1 == groupCount ? 0 : g + 1) {
-        for (uint32_t i = 0; i < GroupEntries; ++i) {
-            if (groups[g].slotKeys[i] == 0) {
-                groups[g].slotKeys[i] = key;
-                groups[g].heads[i] = head;
-                return;
-            }
-        }
+bool NodeTable::widenHeads(uint32_t width) {
+    const std::size_t before = heads.bytes();
+    if (!heads.widen(width)) {
+        return false;
     }
-}
-
-// Rehashes a shard into fresh groups. Throws std::bad_alloc, leaving the shard as it was, when
-// the memory cannot be had.
-void NodeTable::resizeShard(Shard& s, uint32_t groupCount) {
-    Group* fresh = static_cast<Group*>(mapZeroed(shardBytes(groupCount)));
-    if (fresh == nullptr) {
-        throw std::bad_alloc();
-    }
-    for (uint32_t g = 0; g < s.groupCount; ++g) {
-        for (uint32_t i = 0; i < GroupEntries; ++i) {
-            if (s.groups[g].slotKeys[i] != 0) {
-                place(fresh, groupCount, s.groups[g].slotKeys[i], s.groups[g].heads[i]);
-            }
-        }
-    }
-    if (s.groups != nullptr) {
-        munmap(s.groups, shardBytes(s.groupCount));
-        allocatedBytes -= shardBytes(s.groupCount);
-    }
-    s.groups = fresh;
-    s.groupCount = groupCount;
-    ++headGeneration;
-    allocatedBytes += shardBytes(groupCount);
+    allocatedBytes += heads.bytes() - before;
+    return true;
 }
 
 // Chunks are cut from slabs of SlabChunks, whose size is a whole number of huge pages; the
@@ -174,38 +268,13 @@ void NodeTable::addChunk() {
     allocatedBytes += chunkBytes;
 }
 
-NodeRef NodeTable::headRef(uint32_t key) const {
-    const Shard& s = shards[shardOf(key)];
-    for (uint32_t g = homeOf(key, s.groupCount);; g = g + 1 == s.groupCount ? 0 : g + 1) {
-        bool ends;
-        const NodeRef head = scan(s.groups[g], key, ends);
-        if (ends) {
-            return head;
-        }
-    }
-}
-
-// A shard past three quarters full is grown by the next makeRoom, whose batch the free quarter
-// takes meanwhile; a creation that no makeRoom prepared grows it at once.
-void NodeTable::addHead(uint32_t key, NodeRef head) {
-    const uint32_t index = shardOf(key);
-    Shard& s = shards[index];
-    place(s.groups, s.groupCount, key, head);
-    ++s.used;
-    ++headGeneration;
-    if (s.used > growthThreshold(s.groupCount)) {
-        if (preparedCreations == 0) {
-            resizeShard(s, grownGroupCount(s.groupCount));
-        } else if (!s.growthDue) {
-            s.growthDue = true;
-            dueShards[dueCount++] = index;
-        }
-    }
-}
-
+// A creation that no makeRoom prepared widens the heads and cuts a chunk itself.
 NodeRef NodeTable::newNode() {
     if (nextRef == 0) {
         throw std::bad_alloc(); // every Node number is taken
+    }
+    if ((uint64_t{nextRef} >> heads.width()) != 0 && !widenHeads(heads.width() + 1)) {
+        throw std::bad_alloc();
     }
     if ((nextRef >> ChunkBits) >= chunks.size()) {
         addChunk();
@@ -219,52 +288,30 @@ bool NodeTable::makeRoom(int n) {
     const uint64_t chunkBytes = ChunkNodes * sizeof(Node);
     const uint64_t chunksNeeded = (uint64_t{nextRef} + want + ChunkNodes - 1) >> ChunkBits;
     uint64_t more = chunksNeeded > chunks.size() ? (chunksNeeded - chunks.size()) * chunkBytes : 0;
-    // Every shard past three quarters full grows; and each must have room for n new heads,
-    // which the free quarter gives any batch smaller than a quarter of the smallest shard.
-    struct Growth {
-        uint32_t shard;
-        uint32_t groupCount;
-    };
-    Growth plan[ShardCount];
-    uint32_t planned = 0;
-    const bool checkAll = want >= MinShardGroups * GroupEntries / 4;
-    for (uint32_t k = 0; k < (checkAll ? ShardCount : dueCount); ++k) {
-        const uint32_t i = checkAll ? k : dueShards[k];
-        const Shard& s = shards[i];
-        uint32_t groupCount = s.groupCount;
-        while (s.used > growthThreshold(groupCount) || s.used + want >= groupCount * GroupEntries) {
-            groupCount = grownGroupCount(groupCount);
-        }
-        if (groupCount != s.groupCount) {
-            plan[planned++] = {i, groupCount};
-            more += shardBytes(groupCount) - shardBytes(s.groupCount);
-        }
-    }
-    const uint64_t cap = memoryLimitBytes + (reserveOpen ? playReserveBytes : 0);
     // Node numbers are 32 bits wide, 0 meaning none: past them there is no room either.
     const bool numbered = nextRef != 0 && uint64_t{nextRef} + want <= uint64_t{UINT32_MAX} + 1;
+    // The head array as wide as the last of the n numbers needs.
+    const uint32_t width =
+        numbered && want > 0 ? PackedRefs::widthFor(uint64_t{nextRef} + want - 1) : heads.width();
+    if (width > heads.width()) {
+        more += heads.bytesAt(width) - heads.bytes();
+    }
+    const uint64_t cap = memoryLimitBytes + (reserveOpen ? playReserveBytes : 0);
     if (allocatedBytes + more > cap || !numbered) {
         limitWasReached = true;
-        preparedCreations = 0;
         return false;
     }
     try {
-        for (uint32_t k = 0; k < planned; ++k) {
-            resizeShard(shards[plan[k].shard], plan[k].groupCount);
+        if (width > heads.width() && !widenHeads(width)) {
+            throw std::bad_alloc();
         }
         while (chunks.size() < chunksNeeded) {
             addChunk();
         }
     } catch (const std::bad_alloc&) {
         limitWasReached = true;
-        preparedCreations = 0;
         return false;
     }
-    for (uint32_t k = 0; k < dueCount; ++k) {
-        shards[dueShards[k]].growthDue = false;
-    }
-    dueCount = 0;
-    preparedCreations = n;
     return true;
 }
 
@@ -279,14 +326,12 @@ void NodeTable::countMiss(bool ageCollision, bool otherKey) {
     }
 }
 
-NodeTable::Found NodeTable::findOrCreate(const Probe& p, uint32_t hashcodeToMove,
-                                         uint32_t hashcodeMoved, uint8_t age) {
-    const uint32_t key = p.key;
-    const NodeRef head = headOf(p);
+NodeTable::Found NodeTable::findOrCreate(Probe p, uint32_t hashcodeToMove, uint32_t hashcodeMoved,
+                                         uint8_t age) {
     bool ageCollision = false;
     bool otherKey = false;
     Node* last = nullptr;
-    for (NodeRef r = head; r != 0;) {
+    for (NodeRef r = headRef(p.key); r != 0;) {
         Node* cur = nodeAt(r);
         if (cur->hashcodeToMove == hashcodeToMove && cur->hashcodeMoved == hashcodeMoved) {
             if (cur->age == age) {
@@ -305,12 +350,9 @@ NodeTable::Found NodeTable::findOrCreate(const Probe& p, uint32_t hashcodeToMove
     if (last != nullptr) {
         last->next = fresh;
     } else {
-        const uint32_t bucket = bucketOfKey(key);
+        const uint32_t bucket = bucketOfKey(p.key);
         usedBuckets[bucket / 64] |= uint64_t{1} << (bucket % 64);
-        addHead(key, fresh);
-    }
-    if (preparedCreations > 0) {
-        --preparedCreations;
+        heads.set(p.key - 1, fresh);
     }
     Node* cur = nodeAt(fresh);
     cur->hashcodeToMove = hashcodeToMove;
@@ -321,13 +363,12 @@ NodeTable::Found NodeTable::findOrCreate(const Probe& p, uint32_t hashcodeToMove
     return {cur, true};
 }
 
-Node* NodeTable::find(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved,
-                      uint8_t age) {
+Node* NodeTable::find(Probe p, uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
     if (hashcodeToMove == 0 || hashcodeMoved == 0) {
         logger.setMessage("zero hashcode");
     }
     bool ageCollision = false;
-    const NodeRef head = headOf(p);
+    const NodeRef head = headRef(p.key);
     // Without a head: a free slot counts as another key in a bucket that has Nodes, and in a
     // bucket that never had one nothing is examined.
     bool otherKey = head == 0 && bucketUsed(bucketOfKey(p.key));

@@ -2,9 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 #include <vector>
 
 #include "Logger.h"
@@ -59,19 +57,78 @@ private:
     uint32_t assignPrime(CellIndex cell);
 };
 
+/// Node numbers, one per entry, each stored in exactly width() bits: the fewest that hold every
+/// number stored so far, MinWidth at least. Reading an entry is one unaligned 8-byte load, a
+/// shift and a mask; widening re-encodes every entry in place. All entries start at 0, and the
+/// memory is mapped, so pages never touched cost nothing.
+class PackedRefs {
+public:
+    static constexpr uint32_t MinWidth = 16;
+
+    /// Throws std::bad_alloc when the memory cannot be had.
+    explicit PackedRefs(uint64_t entries);
+    ~PackedRefs();
+    PackedRefs(const PackedRefs&) = delete;
+    PackedRefs& operator=(const PackedRefs&) = delete;
+
+    /// An entry of at most 32 bits starting anywhere in a byte lies within the 8 bytes from that
+    /// byte, and the mapping ends with 8 spare bytes for the last entries.
+    NodeRef get(uint64_t i) const {
+        const uint64_t bit = i * bits;
+        uint64_t word;
+        std::memcpy(&word, data + bit / 8, sizeof word);
+        return static_cast<NodeRef>(word >> (bit % 8) & mask);
+    }
+    /// r must fit in width() bits.
+    void set(uint64_t i, NodeRef r) {
+        const uint64_t bit = i * bits;
+        uint64_t word;
+        std::memcpy(&word, data + bit / 8, sizeof word);
+        word = (word & ~(mask << (bit % 8))) | uint64_t{r} << (bit % 8);
+        std::memcpy(data + bit / 8, &word, sizeof word);
+    }
+    /// Forced inline: GCC judges a function whose only effect is a prefetch to be pure and drops
+    /// every call to it.
+    [[gnu::always_inline]] void prefetch(uint64_t i) const {
+        __builtin_prefetch(data + i * bits / 8);
+    }
+
+    uint32_t width() const { return bits; }
+    /// The fewest bits, MinWidth at least, that hold r.
+    static uint32_t widthFor(uint64_t r);
+    /// Bytes held now, and at another width.
+    std::size_t bytes() const { return bytesAt(bits); }
+    std::size_t bytesAt(uint32_t width) const;
+    /// Re-encodes every entry in width bits, more than now and at most 32. False, with nothing
+    /// changed, when the memory cannot be had.
+    bool widen(uint32_t width);
+
+private:
+    std::size_t mappedAt(uint32_t width) const;
+
+    uint64_t groups; ///< entries come in groups of 64, which fill whole words at any width
+    unsigned char* data = nullptr;
+    uint32_t bits = MinWidth;
+    uint64_t mask = (uint64_t{1} << MinWidth) - 1;
+    std::vector<uint64_t> emptyGroups; ///< a widening's note of the groups it found empty
+};
+
 /// The single table of Nodes. Owns every Node and frees them only when it is destroyed.
 ///
 /// Logically every key has a bucket and a slot within it, and each slot holds a chain of Nodes
-/// in creation order. Only slots that hold a chain take memory: an open-addressing index, split
-/// into shards that grow one at a time, maps a slot to its chain's first Node, and one bit per
-/// bucket tells whether the bucket has ever had a Node. Nodes are numbered in creation order and
-/// live in chunks that never move, so a Node pointer stays valid for the table's life.
+/// in creation order. Nodes are numbered in creation order and live in chunks that never move,
+/// so a Node pointer stays valid for the table's life. A head array gives every slot the number
+/// of its chain's first Node, packed in as few bits as the numbers handed out so far need, so
+/// that finding a chain is arithmetic and one load; one bit per bucket tells whether the bucket
+/// has ever had a Node. The array takes 35 MB at 16 bits an entry and 71 MB at 32, all of it
+/// counted as held: lookups land everywhere in it and soon bring every page in.
 class NodeTable {
 public:
     static constexpr uint32_t BucketRows = 1009;
     static constexpr uint32_t BucketColumns = 53;
     static constexpr uint32_t BucketCount = BucketRows * BucketColumns;
     static constexpr uint32_t BlockSize = 331; ///< slots per bucket
+    static constexpr uint32_t SlotCount = BucketCount * BlockSize;
 
     explicit NodeTable(Logger& log);
     ~NodeTable();
@@ -84,11 +141,12 @@ public:
     };
 
     Found findOrCreate(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
-        return findOrCreate(unresolved(hashcodeToMove, hashcodeMoved), hashcodeToMove,
+        return findOrCreate(Probe{slotKey(hashcodeToMove, hashcodeMoved)}, hashcodeToMove,
                             hashcodeMoved, age);
     }
     Node* find(uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age) {
-        return find(unresolved(hashcodeToMove, hashcodeMoved), hashcodeToMove, hashcodeMoved, age);
+        return find(Probe{slotKey(hashcodeToMove, hashcodeMoved)}, hashcodeToMove, hashcodeMoved,
+                    age);
     }
 
     static uint32_t bucketOf(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
@@ -97,44 +155,32 @@ public:
     }
     static uint32_t slotOf(uint32_t hashcodeMoved) { return (hashcodeMoved - 1u) % BlockSize; }
 
-    /// A key's place in the index, found ahead of its lookup. A lookup costs two dependent
-    /// loads, the slot's index group and then the chain's first Node, so a batch of lookups
-    /// overlaps its cache misses: locate every key (which starts loading its group), then
-    /// resolve every probe (which reads the group and starts loading the head it names), then
-    /// look each key up with its probe. A probe's head holds until a head is added or the index
-    /// grows; a lookup checks that and otherwise searches the index afresh.
+    /// A key's slot, found ahead of its lookup. A lookup costs two dependent loads, the slot's
+    /// head entry and then the chain's first Node, so a batch of lookups overlaps its cache
+    /// misses: locate every key (which starts loading its entry), then resolve every probe
+    /// (which reads the entry and starts loading the Node it names), then look each key up with
+    /// its probe. The lookup reads the entry again, from the cache: a creation earlier in the
+    /// batch may have given the slot its head.
     struct Probe {
-        const void* group;
         uint32_t key;
-        NodeRef head;
-        uint32_t generation;
-        bool resolved;
     };
     // Both forced inline: GCC judges a function whose only effect is a prefetch to be pure and
     // drops every call to it.
     [[gnu::always_inline]] Probe locate(uint32_t hashcodeToMove, uint32_t hashcodeMoved) const {
         const uint32_t key = slotKey(hashcodeToMove, hashcodeMoved);
-        const Shard& s = shards[shardOf(key)];
-        const Group* g = s.groups + homeOf(key, s.groupCount);
-        __builtin_prefetch(g);
-        return {g, key, 0, 0, false};
+        heads.prefetch(key - 1);
+        return {key};
     }
-    /// Reads the home group without a branch on what it holds: a branch on memory still in
-    /// flight would make each probe wait for the one before. A key absent from a full home
-    /// group stays unresolved (rare); the prefetch of Node 0 then costs nothing but itself.
-    [[gnu::always_inline]] void resolve(Probe& p) const {
-        bool ends;
-        p.head = scan(*static_cast<const Group*>(p.group), p.key, ends);
-        p.resolved = ends;
-        p.generation = headGeneration;
-        const char* n = reinterpret_cast<const char*>(nodeAt(p.head));
+    /// Prefetches Node 0 for a slot without a chain: reading the entry without a branch on it
+    /// keeps each probe from waiting for the one before.
+    [[gnu::always_inline]] void resolve(const Probe& p) const {
+        const char* n = reinterpret_cast<const char*>(nodeAt(headRef(p.key)));
         __builtin_prefetch(n);
         __builtin_prefetch(n + sizeof(Node) - 1);
     }
     /// findOrCreate and find for the key that the probe was made for.
-    Found findOrCreate(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved,
-                       uint8_t age);
-    Node* find(const Probe& p, uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
+    Found findOrCreate(Probe p, uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
+    Node* find(Probe p, uint32_t hashcodeToMove, uint32_t hashcodeMoved, uint8_t age);
 
     /// Nodes in use, for statistics and tests (not part of the search).
     uint64_t nodeCount() const { return nodesInUse; }
@@ -146,20 +192,22 @@ public:
     }
     /// The Node after n in its slot's chain, or none.
     Node* nextInChain(const Node* n) const { return n->next != 0 ? nodeAt(n->next) : nullptr; }
+    /// Bits per head entry: the fewest that hold every Node number handed out, 16 at least.
+    uint32_t headWidth() const { return heads.width(); }
 
     /// Room kept beyond the limit for what play needs (the position the computer must answer
     /// in, the position the player clicks in): thousands of expansions.
     static constexpr uint64_t PlayReserve = uint64_t{32} << 20;
     static constexpr uint64_t NoLimit = UINT64_MAX / 2;
 
-    /// Bytes the table holds: its index, its Nodes and their chains.
+    /// Bytes the table holds: its head array, its Nodes and their chains.
     uint64_t bytesInUse() const { return allocatedBytes; }
     /// The most the table may hold for the search's growth.
     void setMemoryLimit(uint64_t bytes) { memoryLimitBytes = bytes; }
     uint64_t memoryLimit() const { return memoryLimitBytes; }
     /// Makes sure the next n findOrCreate calls can create their Nodes within the limit (or,
-    /// while the reserve is open, within the limit and the reserve), allocating now whatever
-    /// they may need. False, with nothing changed, when there is no such room.
+    /// while the reserve is open, within the limit and the reserve), allocating and widening
+    /// now whatever they may need. False, with nothing changed, when there is no such room.
     bool makeRoom(int n);
     void setPlayReserve(uint64_t bytes) { playReserveBytes = bytes; }
     uint64_t playReserve() const { return playReserveBytes; }
@@ -172,54 +220,6 @@ public:
     Logger& logger;
 
 private:
-    /// The index is probed a cache line at a time: a slot (as slotKey numbers it, 0 for a free
-    /// entry) goes with its chain's head into the first group from its home that has a free
-    /// entry, so a probe ends at the first group with one.
-    static constexpr uint32_t GroupEntries = 8;
-    struct alignas(64) Group {
-        uint32_t slotKeys[GroupEntries];
-        NodeRef heads[GroupEntries];
-    };
-    /// The head of key's chain if the group holds it, else 0; ends tells whether the probe ends
-    /// here (the key found or a free entry met). Without a branch on the entries: where a key
-    /// sits in its group is unpredictable.
-    [[gnu::always_inline]] static NodeRef scan(const Group& g, uint32_t key, bool& ends) {
-#if defined(__SSE2__)
-        const __m128i k = _mm_set1_epi32(static_cast<int>(key));
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(g.slotKeys));
-        const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(g.slotKeys + 4));
-        const __m128i matchLow = _mm_cmpeq_epi32(low, k);
-        const __m128i matchHigh = _mm_cmpeq_epi32(high, k);
-        const __m128i free = _mm_or_si128(_mm_cmpeq_epi32(low, zero), _mm_cmpeq_epi32(high, zero));
-        const unsigned match = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(matchLow))) |
-                               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(matchHigh)))
-                                   << 4;
-        ends = (match | static_cast<unsigned>(_mm_movemask_epi8(free))) != 0;
-        const NodeRef found =
-            g.heads[static_cast<unsigned>(__builtin_ctz(match | 0x100u)) & (GroupEntries - 1)];
-        return match != 0 ? found : 0;
-#else
-        NodeRef head = 0;
-        bool stop = false;
-        for (uint32_t i = 0; i < GroupEntries; ++i) {
-            head = g.slotKeys[i] == key ? g.heads[i] : head;
-            stop = stop || g.slotKeys[i] == key || g.slotKeys[i] == 0;
-        }
-        ends = stop;
-        return head;
-#endif
-    }
-    /// A part of the index with its own capacity, so that growing it rehashes and briefly
-    /// doubles only a small share of the index.
-    struct Shard {
-        Group* groups = nullptr;
-        uint32_t groupCount = 0;
-        uint32_t used = 0; ///< entries in use
-        bool growthDue = false;
-    };
-    static constexpr uint32_t ShardBits = 4;
-    static constexpr uint32_t ShardCount = 1u << ShardBits;
     static constexpr uint32_t ChunkBits = 16;
     static constexpr uint32_t ChunkNodes = 1u << ChunkBits;
     static constexpr uint32_t SlabChunks = 32; ///< 27 huge pages of Nodes
@@ -228,9 +228,9 @@ private:
         std::size_t bytes;
     };
 
-    /// Every slot of the table numbered from 1, so that 0 can mark an empty index entry. The
-    /// bucket's column and the slot are together hashcodeMoved - 1 modulo 331 * 53, and its row
-    /// is hashcodeToMove - 1 modulo 1009: two remainders name the slot.
+    /// Every slot of the table numbered from 1. The bucket's column and the slot are together
+    /// hashcodeMoved - 1 modulo 331 * 53, and its row is hashcodeToMove - 1 modulo 1009: two
+    /// remainders name the slot.
     static constexpr uint32_t ColumnSlots = BucketColumns * BlockSize;
     static uint32_t slotKey(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
         return (hashcodeMoved - 1u) % ColumnSlots * BucketRows +
@@ -239,60 +239,26 @@ private:
     static uint32_t bucketOfKey(uint32_t key) {
         return (key - 1) / BucketRows / BlockSize * BucketRows + (key - 1) % BucketRows;
     }
-    static uint64_t mix(uint32_t key) {
-        return key * uint64_t{0x9E3779B97F4A7C15};
-    }
-    static uint32_t shardOf(uint32_t key) {
-        return static_cast<uint32_t>(mix(key) >> (64 - ShardBits));
-    }
-    /// The group where a key's probe starts: the mixed bits below the shard's, scaled.
-    static uint32_t homeOf(uint32_t key, uint32_t groupCount) {
-        const uint64_t bits = (mix(key) >> (32 - ShardBits)) & 0xFFFFFFFFu;
-        return static_cast<uint32_t>((bits * groupCount) >> 32);
-    }
-    /// Grown when more than three quarters full: a probe then rarely leaves its home group,
-    /// and the quarter left free takes any batch of creations that makeRoom prepared for.
-    static uint32_t growthThreshold(uint32_t groupCount) {
-        return groupCount * GroupEntries / 4 * 3;
-    }
 
-    static Probe unresolved(uint32_t hashcodeToMove, uint32_t hashcodeMoved) {
-        return {nullptr, slotKey(hashcodeToMove, hashcodeMoved), 0, 0, false};
-    }
-    NodeRef headOf(const Probe& p) const {
-        return p.resolved && p.generation == headGeneration ? p.head : headRef(p.key);
-    }
-    Node* nodeAt(NodeRef r) const {
-        return chunks[r >> ChunkBits] + (r & (ChunkNodes - 1));
-    }
-    NodeRef headRef(uint32_t key) const;
-    void addHead(uint32_t key, NodeRef head);
+    NodeRef headRef(uint32_t key) const { return heads.get(key - 1); }
+    bool widenHeads(uint32_t width);
+
+    Node* nodeAt(NodeRef r) const { return chunks[r >> ChunkBits] + (r & (ChunkNodes - 1)); }
     NodeRef newNode();
     void countMiss(bool ageCollision, bool otherKey);
     bool bucketUsed(uint32_t bucket) const {
         return (usedBuckets[bucket / 64] >> (bucket % 64)) & 1u;
     }
-
-    static uint64_t shardBytes(uint32_t groupCount) {
-        return uint64_t{groupCount} * sizeof(Group);
-    }
-    static uint32_t grownGroupCount(uint32_t groupCount);
-    static void place(Group* groups, uint32_t groupCount, uint32_t key, NodeRef head);
-    void resizeShard(Shard& s, uint32_t groupCount);
     void addChunk();
     void release();
 
-    Shard shards[ShardCount];
+    PackedRefs heads{SlotCount}; ///< the first Node of every slot's chain, by slotKey - 1
     uint64_t usedBuckets[(BucketCount + 63) / 64] = {};
     std::vector<Mapping> nodeMaps;
     Node* slabNext = nullptr;
     uint32_t slabChunksLeft = 0;
     std::vector<Node*> chunks; ///< Node storage; chunk i holds the Nodes numbered i << ChunkBits on
     NodeRef nextRef = 1;       ///< the number the next Node gets; 0 means none
-    uint32_t dueShards[ShardCount] = {};
-    uint32_t dueCount = 0;
-    uint32_t headGeneration = 0; ///< changes whenever a head is added or the index moves
-    int preparedCreations = 0;   ///< creations left that makeRoom has allocated for
     uint64_t nodesInUse = 0;
     uint64_t allocatedBytes = 0;
     uint64_t memoryLimitBytes = NoLimit;

@@ -443,7 +443,9 @@ TEST_F(Loop, WithoutEvenTheReserveTheGameSaysSoAndRests) {
         bool exhausted = false;
         for (int i = 0; i < 400000 && !exhausted; ++i) {
             loop->pass();
-            exhausted = loop->playRoomExhausted && g().topNode()->candidateCount == 0;
+            // A child that another move order created would still give the computer a move.
+            exhausted = loop->playRoomExhausted && g().topNode()->candidateCount == 0 &&
+                        weakestChild(g()) == NoCell;
             // At the limit mode 3 rests: the player goes on by clicks and Move, as in mode 0.
             if (mode != 2 && g().plyCount % 2 == 1 && g().topNode()->candidateCount != 0 &&
                 table.limitReached()) {

@@ -1,3 +1,5 @@
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "EngineWorld.h"
@@ -22,6 +24,78 @@ TEST(CellPrimes, TheLastOfAllCellsGets1427) {
     EXPECT_EQ(primes.lastIndex, 224);
     EXPECT_EQ(primes.primes[224], 1427u);
     EXPECT_EQ(primes.primeFor(0), 1427u) << "asking again hands out nothing";
+}
+
+TEST(PackedRefs, WidthIsTheFewestBitsFromSixteenOn) {
+    const struct {
+        uint64_t ref;
+        uint32_t width;
+    } cases[] = {{0, 16},           {1, 16},           {65535, 16},          {65536, 17},
+                 {131071, 17},      {131072, 18},      {(1u << 24) - 1, 24}, {1u << 24, 25},
+                 {0x7FFFFFFFu, 31}, {0x80000000u, 32}, {0xFFFFFFFFu, 32}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(PackedRefs::widthFor(c.ref), c.width) << c.ref;
+    }
+}
+
+TEST(PackedRefs, EveryEntryKeepsItsNumberThroughEveryWidening) {
+    // Groups of 64 entries, the last one partial and full. Every third group is empty, and so
+    // are runs of groups whose widened words fall on the old words of full ones, the last group
+    // among them: a widening must clear those words and keep every full group as it was.
+    constexpr uint64_t Entries = 64 * 41 + 13;
+    const auto empty = [](uint64_t i) {
+        const uint64_t group = i / 64;
+        return group % 3 == 1 || (group >= 20 && group < 26) || (group >= 37 && group < 41);
+    };
+    PackedRefs refs(Entries);
+    std::vector<NodeRef> expected(Entries);
+    uint64_t random = 12345;
+    const auto fill = [&](uint32_t width, uint64_t from) {
+        for (uint64_t i = from; i < Entries; i += 3) {
+            random = random * 6364136223846793005u + 1442695040888963407u;
+            // The widest numbers of the width, and any below them.
+            const uint64_t top = uint64_t{1} << (width - 1);
+            const NodeRef r =
+                empty(i) ? 0
+                         : static_cast<NodeRef>(i % 2 ? (random >> 32) % (2 * top) : 2 * top - 1);
+            refs.set(i, r);
+            expected[i] = r;
+        }
+    };
+    const auto same = [&](uint32_t width) {
+        for (uint64_t i = 0; i < Entries; ++i) {
+            if (refs.get(i) != expected[i]) {
+                return ::testing::AssertionFailure()
+                       << "entry " << i << " at width " << width << ": " << refs.get(i)
+                       << " instead of " << expected[i];
+            }
+        }
+        return ::testing::AssertionSuccess();
+    };
+    for (uint64_t k = 0; k < 3; ++k) {
+        fill(16, k);
+    }
+    ASSERT_TRUE(same(16));
+    EXPECT_GT(refs.bytesAt(32), refs.bytes()) << "in whole pages, twice the bits";
+    for (uint32_t width = 17; width <= 32; ++width) {
+        ASSERT_TRUE(refs.widen(width));
+        EXPECT_EQ(refs.width(), width);
+        EXPECT_EQ(refs.bytes(), refs.bytesAt(width));
+        ASSERT_TRUE(same(width));
+        fill(width, width % 3); // a third of the entries rewritten at the new width
+        ASSERT_TRUE(same(width));
+    }
+
+    // Several bits at once re-encode as well.
+    PackedRefs jump(Entries);
+    for (uint64_t i = 0; i < Entries; ++i) {
+        jump.set(i, expected[i] & 0xFFFFu);
+    }
+    ASSERT_TRUE(jump.widen(29));
+    EXPECT_EQ(jump.bytes(), jump.bytesAt(29));
+    for (uint64_t i = 0; i < Entries; ++i) {
+        ASSERT_EQ(jump.get(i), expected[i] & 0xFFFFu) << i;
+    }
 }
 
 TEST(NodeTable, SlotsAreAddressedAsWritten) {
@@ -151,12 +225,83 @@ TEST(NodeTable, NodesStayWhereTheyWereWhileTheTableGrows) {
         nodes[i] = f.node;
     }
     EXPECT_EQ(w.table.nodeCount(), n);
+    EXPECT_EQ(w.table.headWidth(), 19u) << "300000 Node numbers need 19 bits";
     for (uint32_t i = 0; i < n; ++i) {
         ASSERT_EQ(w.table.find(i + 1, spreadMoved(i), 9), nodes[i]) << i;
         ASSERT_EQ(nodes[i]->count + 0, i);
         ASSERT_EQ(nodes[i]->hashcodeToMove + 0, i + 1);
     }
     EXPECT_EQ(w.log.hits, int64_t{n});
+}
+
+TEST(NodeTable, EveryChainIsFoundAgainAfterTheHeadsWiden) {
+    // Chains of one to four Nodes, started before the head array widens from 16 to 18 bits and
+    // ended after it: 300 slots spread from the array's first slot on, and the array's last 300
+    // slots, neighbours whose entries share words, given the highest 16-bit Node numbers.
+    World w;
+    NodeTable& t = w.table;
+    constexpr uint32_t Rows = NodeTable::BucketRows;
+    constexpr uint32_t ColumnSlots = NodeTable::BucketColumns * NodeTable::BlockSize;
+    struct Key {
+        uint32_t toMove;
+        uint32_t moved;
+        uint8_t age;
+    };
+    // Every Node made, by its slot, in creation order: what each chain must hold.
+    std::map<std::pair<uint32_t, uint32_t>, std::vector<Node*>> slots;
+    std::vector<std::pair<Key, Node*>> made;
+    const auto create = [&](Key k) {
+        const NodeTable::Found f = t.findOrCreate(k.toMove, k.moved, k.age);
+        ASSERT_TRUE(f.created);
+        slots[{NodeTable::bucketOf(k.toMove, k.moved), NodeTable::slotOf(k.moved)}].push_back(
+            f.node);
+        made.push_back({k, f.node});
+    };
+    // Depth d of chain i: the same slot, another hashcodeToMove.
+    const auto chainKey = [](uint32_t i, uint32_t d) {
+        const uint32_t row = i < 300 ? i * 7 % Rows : Rows - 1 - (i - 300);
+        const uint32_t columnSlot = i < 300 ? i * 58 : ColumnSlots - 1;
+        return Key{row + 1 + d * Rows, columnSlot + 1, 7};
+    };
+    const auto chainsAtDepth = [&](uint32_t d, uint32_t from, uint32_t to) {
+        for (uint32_t i = from; i < to; ++i) {
+            if (d < 1 + i % 4) {
+                create(chainKey(i, d));
+            }
+        }
+    };
+    uint32_t filler = 0;
+    const auto fillTo = [&](uint64_t nodes) {
+        for (; t.nodeCount() < nodes; ++filler) {
+            create({filler + 1, spreadMoved(filler), 200});
+        }
+    };
+    chainsAtDepth(0, 0, 300);
+    chainsAtDepth(1, 0, 300);
+    fillTo(65535 - 300);
+    chainsAtDepth(0, 300, 600);
+    EXPECT_EQ(t.headWidth(), 16u);
+    chainsAtDepth(1, 300, 600);
+    fillTo(140000);
+    EXPECT_EQ(t.headWidth(), 18u);
+    for (uint32_t d = 2; d < 4; ++d) {
+        chainsAtDepth(d, 0, 600);
+    }
+    for (const auto& [slot, chain] : slots) {
+        Node* n = t.head(slot.first, slot.second);
+        for (Node* expected : chain) {
+            ASSERT_EQ(n, expected) << "bucket " << slot.first << " slot " << slot.second;
+            n = t.nextInChain(n);
+        }
+        ASSERT_EQ(n, nullptr) << "bucket " << slot.first << " slot " << slot.second;
+    }
+    EXPECT_EQ(t.head(0, 0), slots.at({0, 0}).front()) << "the first slot";
+    EXPECT_EQ(t.head(NodeTable::BucketCount - 1, NodeTable::BlockSize - 1),
+              slots.at({NodeTable::BucketCount - 1, NodeTable::BlockSize - 1}).front())
+        << "the last slot";
+    for (const auto& [k, node] : made) {
+        ASSERT_EQ(t.find(k.toMove, k.moved, k.age), node);
+    }
 }
 
 TEST(NodeTable, PreparedCreationsAllocateNothingMore) {

@@ -106,8 +106,12 @@ for mode in "--rule 0 --budget 1" "--script -"; do
   LC_ALL=C grep -q '[^[:print:]]' "$tmp/err" && fail "garbage with $mode: raw bytes on standard error"
 done
 
-# With a tiny memory limit the game says so once and goes on.
-run $'h9\ng9\nf9\ni10\nj11\nk12\nquit\n' "$cli" --rule 0 --memory 4
+# Below what an empty table holds there is no game; a little above it the game says so once and
+# goes on.
+run $'h9\nquit\n' "$cli" --rule 0 --memory 4
+[ "$rc" -eq 2 ] || fail "--memory 4: status $rc, not 2"
+case "$err" in *"--memory 4 leaves no room for the first position"*) ;; *) fail "--memory 4: $err" ;; esac
+run $'h9\ng9\nf9\ni10\nj11\nk12\nquit\n' "$cli" --rule 0 --memory 38
 notice='Memory limit reached: the computer has stopped thinking ahead. The game goes on.'
 [ "$rc" -eq 0 ] || fail "--memory game: status $rc"
 [ "$(grep -c "$notice" "$tmp/out")" -eq 1 ] || fail "--memory game: the notice is not shown once"
