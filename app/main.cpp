@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
+#include "CommandLine.h"
 #include "Debug.h"
 #include "KorvaltVersion.h"
 #include "Korvaltmain.h"
@@ -18,6 +21,15 @@ namespace {
 
 /// Exit status when no display can be opened; the play script then starts the terminal game.
 constexpr int NoDisplayExit = 3;
+
+const char* const GameHelp =
+    R"(The game opens with the rules dialog: pick the opening rule, then play with the
+mouse in the game window. Ctrl+Q closes the game, as do SIGTERM, SIGINT and
+SIGHUP. The terminal game is korvalt-cli.
+
+Exit status: 0 when the game is closed, 1 when there is not enough memory for
+the computer's search, 2 for a bad option, 3 when no display can be opened.
+)";
 
 // While the application object opens its display, the toolkit's messages are held back: if
 // that fails, the player gets one clear line instead of the toolkit's advice to reinstall.
@@ -63,6 +75,13 @@ bool catchClosingSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Read before the toolkit starts, so that --help and --version need no display.
+    CommandLine line("korvalt", "Five in a row against a computer that never stops thinking, in "
+                                "a window. To win, put 5 (or more) stones in a straight line.");
+    line.addHelpSection(GameHelp);
+    if (const std::optional<int> status = line.parse(argc, argv, std::cout, std::cerr)) {
+        return *status;
+    }
     qInstallMessageHandler(holdStartupMessages);
     openingDisplay = true;
     QApplication app(argc, argv);
