@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
@@ -21,6 +22,9 @@ namespace {
 
 /// Exit status when no display can be opened; the play script then starts the terminal game.
 constexpr int NoDisplayExit = 3;
+
+/// The name of the desktop entry, the metadata and the icon.
+constexpr char DesktopId[] = "org.example.korvalt";
 
 const char* const GameHelp =
     R"(The game opens with the rules dialog: pick the opening rule, then play with the
@@ -93,7 +97,9 @@ int main(int argc, char** argv) {
     // No display name: the toolkit would add it to every window title.
     QApplication::setApplicationName("korvalt");
     QApplication::setApplicationVersion(KorvaltVersion);
-    QApplication::setDesktopFileName("korvalt");
+    QApplication::setDesktopFileName(DesktopId);
+    // Found once the game is installed; from the build tree the window keeps the default.
+    QApplication::setWindowIcon(QIcon::fromTheme(DesktopId));
     const GameMemory memory = gameMemory();
     if (!memory.enough) {
         const QString text = TMainForm::notEnoughMemoryText(memory.available, memory.needed);
