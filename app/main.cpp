@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
@@ -6,10 +7,13 @@
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
+#include <iostream>
 #include <malloc.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
+#include "CommandLine.h"
 #include "Debug.h"
 #include "KorvaltVersion.h"
 #include "Korvaltmain.h"
@@ -19,6 +23,18 @@ namespace {
 
 /// Exit status when no display can be opened; the play script then starts the terminal game.
 constexpr int NoDisplayExit = 3;
+
+/// The name of the desktop entry, the metadata and the icon.
+constexpr char DesktopId[] = "org.example.korvalt";
+
+const char* const GameHelp =
+    R"(The game opens with the rules dialog: pick the opening rule, then play with the
+mouse in the game window. Ctrl+Q closes the game, as do SIGTERM, SIGINT and
+SIGHUP. The terminal game is korvalt-cli.
+
+Exit status: 0 when the game is closed, 1 when there is not enough memory for
+the computer's search, 2 for a bad option, 3 when no display can be opened.
+)";
 
 // While the application object opens its display, the toolkit's messages are held back: if
 // that fails, the player gets one clear line instead of the toolkit's advice to reinstall.
@@ -67,6 +83,13 @@ int main(int argc, char** argv) {
     // One heap for all threads: each would otherwise reserve 64 MB of address space of its own,
     // room that the node table needs under an address-space limit (ulimit -v).
     mallopt(M_ARENA_MAX, 1);
+    // Read before the toolkit starts, so that --help and --version need no display.
+    CommandLine line("korvalt", "Five in a row against a computer that never stops thinking, in "
+                                "a window. To win, put 5 (or more) stones in a straight line.");
+    line.addHelpSection(GameHelp);
+    if (const std::optional<int> status = line.parse(argc, argv, std::cout, std::cerr)) {
+        return *status;
+    }
     qInstallMessageHandler(holdStartupMessages);
     openingDisplay = true;
     QApplication app(argc, argv);
@@ -78,7 +101,9 @@ int main(int argc, char** argv) {
     // No display name: the toolkit would add it to every window title.
     QApplication::setApplicationName("korvalt");
     QApplication::setApplicationVersion(KorvaltVersion);
-    QApplication::setDesktopFileName("korvalt");
+    QApplication::setDesktopFileName(DesktopId);
+    // Found once the game is installed; from the build tree the window keeps the default.
+    QApplication::setWindowIcon(QIcon::fromTheme(DesktopId));
     const GameMemory memory = gameMemory();
     if (!memory.enough) {
         const QString text = TMainForm::notEnoughMemoryText(memory.available, memory.needed);

@@ -7,6 +7,8 @@ packages=(
   libgtest-dev
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins
   xvfb xauth xdotool x11-apps imagemagick fonts-liberation
+  librsvg2-bin desktop-file-utils appstream groff-base man-db
+  dpkg-dev fakeroot file lintian
 )
 
 missing=()

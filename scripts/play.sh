@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the game and starts it. Without a display it starts the
-# terminal game instead.
+# terminal game instead, with the options given here (korvalt-cli --help lists them); the
+# window takes none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 # The game exits with 3 when it cannot open the display it was given.
 status=0
-build/release/app/korvalt "$@" || status=$?
+build/release/app/korvalt || status=$?
 if [ "$status" -eq 3 ]; then
   exec build/release/tools/korvalt-cli "$@"
 fi

@@ -1,6 +1,6 @@
 #pragma once
 
-// The command line of the headless programs: named options, whole numbers read with their
+// The command line of every program: named options, whole numbers read with their
 // ranges, --help, -h and --version, and one-line messages for anything refused.
 
 #include <cstddef>

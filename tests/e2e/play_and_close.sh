@@ -78,8 +78,9 @@ xdotool mousemove "$combo_x" "$combo_y"
 for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
 sleep 3
 [ "$(stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(stones) stones"
-# A free cell next to the centre: the computer may have taken any of them.
-free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && !seen { seen = $1 " " $2 } END { print seen }')
+# A free cell next to the centre: the computer may have taken any of them. awk reads the whole
+# board: leaving early would end the pipeline by SIGPIPE, which pipefail turns into a failure.
+free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && free == "" { free = $1 " " $2 } END { print free }')
 [ -n "$free" ] || fail "no free cell next to the centre"
 read -r free_col free_row <<<"$free"
 click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))
