@@ -521,9 +521,9 @@ void TMainForm::FormPaint() {
     int r = 0, b = 0;
     if (cbVisualRating->isChecked()) {
         if (view.ShownRating > 0) {
-            r = view.ShownRating * 90 / 32600;
+            r = view.ShownRating * 90 / rating::Five;
         } else {
-            b = view.ShownRating * -90 / 32600;
+            b = view.ShownRating * -90 / rating::Five;
         }
     }
     const QColor colour(255 - r, 255, 255 - b);
@@ -632,8 +632,8 @@ void TMainForm::gridMouseMove(int x, int y) {
     }
     if (onWebLink(col, row)) {
         grid->setCursor(Qt::PointingHandCursor);
-    } else if (RuleChoice == 1 && view.engineReady && view.topAge == 1 && col >= 5 && col <= 9 &&
-               row >= 5 && row <= 9) {
+    } else if (RuleChoice == CentreBarred && view.engineReady && view.topAge == 1 &&
+               inCentralSquare(row * BoardSide + col)) {
         grid->setCursor(Qt::ForbiddenCursor);
     } else {
         grid->setCursor(Qt::ArrowCursor);
@@ -655,7 +655,7 @@ void TMainForm::announceNext() {
 void TMainForm::AnnounceMove(const Notice& notice) {
     // An odd ply count: the first player (crosses) has just moved.
     playSound(notice.ply % 2 != 0 ? "x.wav" : "o.wav");
-    gameOverPending = notice.rating > 32599;
+    gameOverPending = isFive(notice.rating);
     announceGap.start();
     grid->update();
 }

@@ -115,9 +115,9 @@ double ThinkingLoop::treeSizeFactor(uint32_t t) {
 
 int64_t ThinkingLoop::rawBudget(int z, double w, int spin) {
     double e;
-    if (z > -5700 && z < 5700) {
+    if (z > -BalancedBand && z < BalancedBand) {
         e = 6000000.0 / w;
-    } else if (z > -10000 && z < 10000) {
+    } else if (z > -rating::Clear && z < rating::Clear) {
         e = 1000000.0 / w;
     } else {
         e = static_cast<double>(spin) * 1000.0 + 1.0;
@@ -271,7 +271,7 @@ void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
             const int rating = g.topNode()->rating;
             noteMove(g, rating);
             // A click that made five ends the game: nothing to answer.
-            if (p.mode == Mode::HumanVsComputer && rating < 32600) {
+            if (p.mode == Mode::HumanVsComputer && !isFive(rating)) {
                 h.MoveRequest.store(1);
             }
         }
@@ -280,8 +280,7 @@ void ThinkingLoop::serveRequest(Gameboard& g, PassState& p) {
     if (h.MoveRequest.load() != 0) {
         const Node* top = g.topNode();
         const bool waits = AutoCountdown == 0 && !atMemoryLimit(g) && top->count < p.threshold &&
-                           top->rating >= -20000 && top->rating <= 20000 &&
-                           top->candidateCount != 1;
+                           !isNearlyDecided(top->rating) && top->candidateCount != 1;
         if (gameOver(g)) {
             h.MoveRequest.store(0); // the game is over: no move, no notice
             return;
@@ -310,8 +309,7 @@ void ThinkingLoop::serveComputerMove(Gameboard& g, PassState& p) {
     if (g.plyCount == plies) {
         const Node* top = g.topNode();
         noMoveAt = top;
-        playRoomExhausted = atMemoryLimit(g) && top->candidateCount == 0 && top->rating >= -32200 &&
-                            top->rating <= 32200;
+        playRoomExhausted = atMemoryLimit(g) && top->candidateCount == 0 && !isDecided(top->rating);
     }
     noteMove(g, notice);
     LastMoveCount = g.topNode()->count;
@@ -383,7 +381,7 @@ bool ThinkingLoop::automaticMove(Gameboard& g, const PassState& p) {
     if (!computerPlaysBoth(p.mode) || !autoPlayable(g, p)) {
         return false;
     }
-    const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : 20000u;
+    const uint32_t k = p.balanced ? static_cast<uint32_t>(p.spin) * 1000u : UnbalancedMoveCount;
     if (g.topNode()->count < k) {
         return false;
     }
@@ -405,14 +403,14 @@ bool ThinkingLoop::expandForPlay(Gameboard& g) {
 bool ThinkingLoop::growOrIdle(Gameboard& g, const PassState& p) {
     const uint32_t here = g.topNode()->count;
     const bool full = atMemoryLimit(g);
-    if (static_cast<int64_t>(here) < p.budget && p.z > -32300 && p.z < 32300 && p.grow && !full) {
+    if (static_cast<int64_t>(here) < p.budget && isEnterable(p.z) && p.grow && !full) {
         g.growStep();
         grewThisPass = true;
         ++PassCounter;
         return PassCounter % 100 == 0;
     }
     // Past the limit the player's clicks still need the position's children.
-    if (full && g.topNode()->candidateCount == 0 && p.z > -32300 && p.z < 32300) {
+    if (full && g.topNode()->candidateCount == 0 && isEnterable(p.z)) {
         expandForPlay(g);
     }
     if (p.grow && autoPlayable(g, p)) {

@@ -198,6 +198,10 @@ public:
     static constexpr int64_t MovePaceMs = 600;
     /// The sleep of a pass that waits for the pace.
     static constexpr int PaceSleepMs = 20;
+    /// Ratings within this either way leave room for 6 million positions below the position.
+    static constexpr int BalancedBand = 5700;
+    /// The computer-only modes move from an unbalanced position once it holds this many.
+    static constexpr uint32_t UnbalancedMoveCount = 20000;
 
     ThinkingLoop(Handshake& shared, WindowPort& window, Sleeper sleeper = nullptr,
                  Clock clock = nullptr);
@@ -242,7 +246,7 @@ private:
     void publish(Gameboard& g);
     void noteMove(const Gameboard& g, int32_t rating);
     Status status(const Gameboard& g) const;
-    bool gameOver(const Gameboard& g) const { return g.topNode()->rating >= 32600; }
+    bool gameOver(const Gameboard& g) const { return isFive(g.topNode()->rating); }
     static bool atMemoryLimit(const Gameboard& g) { return g.nodeTable->limitReached(); }
     /// Whether the computer-only modes may still play here by themselves.
     bool autoPlayable(const Gameboard& g, const PassState& p) const;

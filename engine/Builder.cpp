@@ -14,7 +14,7 @@ int Builder::selectChild() {
     for (int i = 0; i < childCount; ++i) {
         const Node* child = childNodes[i];
         const int16_t r = child->rating;
-        if (r <= -32300 || r >= 32300) {
+        if (!isEnterable(r)) {
             continue; // decided: never entered
         }
         const float score = childScore(r, child->count);

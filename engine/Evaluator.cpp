@@ -28,35 +28,36 @@ namespace {
 constexpr uint8_t maskOf(char symbol) {
     switch (symbol) {
     case 'X':
-        return 0x24;
+        return MaskAnchor | MaskCross;
     case 'x':
-        return 0x04;
+        return MaskCross;
     case '8':
-        return 0x28;
+        return MaskAnchor | MaskNought;
     case 'o':
-        return 0x08;
+        return MaskNought;
     case 'T':
-        return 0x22;
+        return MaskAnchor | MaskEmpty;
     case '_':
-        return 0x02;
+        return MaskEmpty;
     case '?':
-        return 0x36;
+        return MaskAnchor | MaskOffBoard | MaskCross | MaskEmpty;
     case '*':
-        return 0x34;
+        return MaskAnchor | MaskOffBoard | MaskCross;
     case '+':
-        return 0x14;
+        return MaskOffBoard | MaskCross;
     default:
         return 0;
     }
 }
 
 constexpr uint8_t exchangeSides(uint8_t mask) {
-    const bool cross = (mask & 0x04) != 0;
-    const bool nought = (mask & 0x08) != 0;
+    const bool cross = (mask & MaskCross) != 0;
+    const bool nought = (mask & MaskNought) != 0;
     if (cross == nought) {
         return mask;
     }
-    return static_cast<uint8_t>((mask & ~0x0C) | (cross ? 0x08 : 0x04));
+    return static_cast<uint8_t>((mask & ~(MaskCross | MaskNought)) |
+                                (cross ? MaskNought : MaskCross));
 }
 
 PatternTable translate(bool nought) {
@@ -92,7 +93,7 @@ namespace {
 // board). A pattern laid with one anchor on the move cell becomes the word of kinds it forbids
 // at each cell, so it matches exactly when the two words have no bit in common.
 constexpr int LineReach = PatternSlots - 1;
-constexpr uint8_t KindBit[4] = {0x02, 0x04, 0x08, 0x10};
+constexpr uint8_t KindBit[4] = {MaskEmpty, MaskCross, MaskNought, MaskOffBoard};
 
 constexpr int positionOf(int offset) {
     return offset < 0 ? offset + LineReach : offset + LineReach - 1;
@@ -131,7 +132,7 @@ CompiledTables compile(const PatternTable& table) {
         }
         const auto& slots = table[static_cast<std::size_t>(p)];
         for (int a = 0; a < PatternSlots; ++a) {
-            if ((slots[static_cast<std::size_t>(a)] & 0x20) == 0) {
+            if ((slots[static_cast<std::size_t>(a)] & MaskAnchor) == 0) {
                 continue;
             }
             uint64_t forbid = 0;
@@ -341,7 +342,7 @@ void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {
 
     // Any five wins, whatever the tallies say: a four can go unrecorded.
     if (matchIn(lines, tables, Five, free) >= 0) {
-        c.rating = 32600;
+        c.rating = rating::Five;
         return;
     }
 
@@ -403,50 +404,31 @@ void Evaluator::evaluateChild(const Node* parent, Node* child, CellIndex move) {
         const bool sameRow = a / BoardSide == row && b / BoardSide == row;
         const bool sameColumn = a % BoardSide == column && b % BoardSide == column;
         if (sameRow || sameColumn) {
-            base = -6026;
+            base = rating::ThreeInLine;
             c.ratingFixed = 1;
         }
     }
     if (c.ratingFixed == 0) {
         if (c.toMoveFours != 0) {
-            base = -32200;
+            base = -rating::Decided; // the opponent makes five next
         } else if (c.toMoveThrees != 0 && c.movedFours == 0) {
-            base = -30000;
+            base = rating::OpenThreeLeft;
         } else {
             base += 4200 * c.movedFours + 3840 * c.movedThrees + 84 * c.movedPotential -
                     6000 * c.toMoveThrees - 150 * c.toMovePotential;
         }
     }
     // Long games inflate the tallies; a heuristic rating must never read as decided.
-    if (base > 32200) {
-        base = 32200;
-    } else if (base < -32200) {
-        base = -32200;
+    if (base > rating::Decided) {
+        base = rating::Decided;
+    } else if (base < -rating::Decided) {
+        base = -rating::Decided;
     }
     c.rating = static_cast<int16_t>(base);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Position and move rules
-
-namespace {
-
-inline int imageOf(int symmetry, int row, int column) {
-    switch (symmetry) {
-    case MirrorColumns:
-        return row * BoardSide + (14 - column);
-    case MirrorRows:
-        return (14 - row) * BoardSide + column;
-    case HalfTurn:
-        return (14 - row) * BoardSide + (14 - column);
-    case MirrorMainDiagonal:
-        return column * BoardSide + row;
-    default:
-        return (14 - column) * BoardSide + (14 - row);
-    }
-}
-
-} // namespace
 
 bool Evaluator::pushMove(CellIndex cell, Node* node) {
     const int column = cell % BoardSide;
@@ -462,7 +444,7 @@ bool Evaluator::pushMove(CellIndex cell, Node* node) {
     p.move = cell;
     p.previousContent = old;
     for (int k = 0; k < SymmetryCount; ++k) {
-        const int image = imageOf(k, row, column);
+        const int image = imageOf(static_cast<Symmetry>(k), cell);
         int delta;
         if (image == cell) {
             delta = 0;
@@ -508,9 +490,8 @@ bool Evaluator::playCell(CellIndex cell) {
     if (top == nullptr) {
         return false;
     }
-    Node* child = nodeTable->find(top->hashcodeMoved,
-                                  top->hashcodeToMove * keyTable->primeFor(cell), // wraps mod 2^32
-                                  static_cast<uint8_t>(top->age + 1));
+    const NodeKey k = childKey(*top, keyTable->primeFor(cell));
+    Node* child = nodeTable->find(k.hashcodeToMove, k.hashcodeMoved, k.age);
     if (child == nullptr) {
         return false;
     }
@@ -541,8 +522,8 @@ bool Evaluator::isRepresentative(CellIndex cell) const {
         return false;
     }
     const int32_t* a = topPly().asymmetry;
-    const int dc = cell % BoardSide - 7;
-    const int dr = cell / BoardSide - 7;
+    const int dc = columnOffset(cell);
+    const int dr = rowOffset(cell);
     if (a[MirrorColumns] == 0 && dc < 0) {
         return false;
     }
@@ -565,10 +546,8 @@ bool Evaluator::isRepresentative(CellIndex cell) const {
 
 bool Evaluator::openingRuleAllows(CellIndex cell) const {
     const Node* top = topNode();
-    if (openingRule != 1 || top == nullptr || top->age != 1) {
+    if (openingRule != CentreBarred || top == nullptr || top->age != 1) {
         return true;
     }
-    const int dc = cell % BoardSide - 7;
-    const int dr = cell / BoardSide - 7;
-    return !(std::abs(dr) <= 2 && std::abs(dc) <= 2);
+    return !inCentralSquare(cell);
 }

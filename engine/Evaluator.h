@@ -19,6 +19,34 @@ enum Symmetry : int {
     SymmetryCount = 5
 };
 
+/// The image of a cell under a symmetry of the board.
+constexpr int imageOf(Symmetry symmetry, int cell) {
+    const int row = cell / BoardSide;
+    const int column = cell % BoardSide;
+    switch (symmetry) {
+    case MirrorColumns:
+        return row * BoardSide + (LastLine - column);
+    case MirrorRows:
+        return (LastLine - row) * BoardSide + column;
+    case HalfTurn:
+        return (LastLine - row) * BoardSide + (LastLine - column);
+    case MirrorMainDiagonal:
+        return column * BoardSide + row;
+    default:
+        return (LastLine - column) * BoardSide + (LastLine - row);
+    }
+}
+
+/// The opening rules: free, or the first player's second stone kept out of the central square.
+enum OpeningRule : uint32_t { FreeOpening = 0, CentreBarred = 1 };
+
+/// The central 5 by 5 square, where the centre-barred rule forbids the second cross.
+constexpr bool inCentralSquare(int cell) {
+    const int dc = columnOffset(cell);
+    const int dr = rowOffset(cell);
+    return dc >= -2 && dc <= 2 && dr >= -2 && dr <= 2;
+}
+
 /// Pattern classes in the order in which a move is tried against them.
 enum PatternClass : int {
     Five = 0,
@@ -40,6 +68,16 @@ struct PlyState {
     int32_t asymmetry[SymmetryCount]; ///< 0 exactly when the position is symmetric that way
     Node* node;
     int32_t previousContent; ///< Empty or Candidate: what the move cell held before the stone
+};
+
+/// What a pattern slot allows at its cell, bit by bit; the mover's stones are Cross in the
+/// table as written, and exchanged for a Nought mover.
+enum PatternMask : uint8_t {
+    MaskEmpty = 0x02,
+    MaskCross = 0x04,
+    MaskNought = 0x08,
+    MaskOffBoard = 0x10,
+    MaskAnchor = 0x20, ///< the move cell may stand here
 };
 
 constexpr int PatternCount = 54;

@@ -9,7 +9,7 @@ int16_t Expander::blend(int16_t old, int best) {
 
 bool Expander::expand() {
     Node* n = topNode();
-    if (n->rating > 32200 || n->rating < -32200) {
+    if (isDecided(n->rating)) {
         ++n->count; // a decided position only counts the visit
         return true;
     }
@@ -17,7 +17,7 @@ bool Expander::expand() {
     if (!nodeTable->makeRoom(expandCount)) {
         return false;
     }
-    int best = -32600;
+    int best = rating::NoMove;
     uint32_t created = 0;
     n->count = 0;
     ChildKeys keys;

@@ -23,8 +23,8 @@ bool Gameboard::playClicked(CellIndex cell) {
         return false;
     }
     const int32_t* a = topPly().asymmetry;
-    int dc = cell % BoardSide - 7;
-    int dr = cell / BoardSide - 7;
+    int dc = columnOffset(cell);
+    int dr = rowOffset(cell);
     const uint8_t before = orientation->load();
     uint8_t turned = before;
     const bool transposed = (before & Transposed) != 0;
@@ -52,7 +52,7 @@ bool Gameboard::playClicked(CellIndex cell) {
         dr = -t;
         turned ^= Transposed | FlipColumns | FlipRows;
     }
-    const CellIndex folded = static_cast<CellIndex>((dr + 7) * BoardSide + dc + 7);
+    const CellIndex folded = static_cast<CellIndex>(cellAtOffsets(dc, dr));
     if (playCell(folded)) {
         orientation->store(turned);
         return true;
@@ -71,10 +71,8 @@ bool Gameboard::playAsClicked(CellIndex cell) {
         return false;
     }
     Node* top = topNode();
-    const NodeTable::Found f =
-        nodeTable->findOrCreate(top->hashcodeMoved,
-                                top->hashcodeToMove * keyTable->primeFor(cell), // wraps mod 2^32
-                                static_cast<uint8_t>(top->age + 1));
+    const NodeKey k = childKey(*top, keyTable->primeFor(cell));
+    const NodeTable::Found f = nodeTable->findOrCreate(k.hashcodeToMove, k.hashcodeMoved, k.age);
     if (f.created) {
         evaluateChild(top, f.node, cell);
         top->count += 1;
@@ -104,7 +102,7 @@ int32_t Gameboard::computerMove() {
         }
     }
     if (kept == nullptr) {
-        return -32600;
+        return rating::NoMove;
     }
     if (node->rating != -kept->rating) {
         recomputeFromChildren(node, 0, true);

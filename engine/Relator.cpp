@@ -18,6 +18,10 @@ struct Ring {
 };
 const Ring ringThree;
 
+// Rating jumps are counted at Nodes this well explored, and apart again at large subtrees.
+constexpr uint32_t WellExplored = 200;
+constexpr uint32_t LargeSubtree = 10000;
+
 inline int magnitude(int16_t r) {
     return std::abs(static_cast<int>(r));
 }
@@ -25,17 +29,16 @@ inline int magnitude(int16_t r) {
 } // namespace
 
 bool Relator::isOnRingThree(CellIndex cell) {
-    const int dr = std::abs(cell / BoardSide - 7);
-    const int dc = std::abs(cell % BoardSide - 7);
+    const int dr = std::abs(rowOffset(cell));
+    const int dc = std::abs(columnOffset(cell));
     return (dr > dc ? dr : dc) == 3;
 }
 
 void Relator::childKeys(const Node* node, const CellIndex* cells, int n, ChildKeys& keys) {
     keys.hashcodeToMove = node->hashcodeMoved;
     keys.age = static_cast<uint8_t>(node->age + 1);
-    const uint32_t toMove = node->hashcodeToMove;
     for (int i = 0; i < n; ++i) {
-        const uint32_t moved = toMove * keyTable->primeFor(cells[i]); // wraps mod 2^32
+        const uint32_t moved = childKey(*node, keyTable->primeFor(cells[i])).hashcodeMoved;
         keys.hashcodeMoved[i] = moved;
         keys.probes[i] = nodeTable->locate(keys.hashcodeToMove, moved);
     }
@@ -123,10 +126,10 @@ Node* Relator::findParent(const Node* node, CellIndex cell) {
 bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) {
     bool result = false;
     if (changed || added == 0) {
-        int best = -32600;
+        int best = rating::NoMove;
         CellIndex cells[CellCount];
         int n = 0;
-        if (openingRule == 1 && parent->age == 1) {
+        if (openingRule == CentreBarred && parent->age == 1) {
             for (CellIndex cell : ringThree.cells) {
                 cells[n++] = cell;
             }
@@ -151,17 +154,17 @@ bool Relator::recomputeFromChildren(Node* parent, uint32_t added, bool changed) 
             const int16_t old = parent->rating;
             parent->rating = static_cast<int16_t>(-best);
             const uint32_t count = parent->count;
-            if (count >= 200 && logger != nullptr) {
+            if (count >= WellExplored && logger != nullptr) {
                 const int before = magnitude(old);
                 const int after = magnitude(parent->rating);
-                if (before < 10000 && after >= 10000) {
+                if (before < rating::Clear && after >= rating::Clear) {
                     ++logger->reached10000;
-                    if (count >= 10000) {
+                    if (count >= LargeSubtree) {
                         ++logger->reached10000Large;
                     }
-                } else if (before < 20000 && after >= 20000) {
+                } else if (before < rating::NearlyDecided && after >= rating::NearlyDecided) {
                     ++logger->reached20000;
-                    if (count >= 10000) {
+                    if (count >= LargeSubtree) {
                         ++logger->reached20000Large;
                     }
                 }

@@ -13,16 +13,15 @@ public:
     /// Eligible at the position on the board: a candidate, or a free ring cell for the
     /// first player's second stone under the opening rule.
     bool isEligible(CellIndex cell) const {
-        if (openingRule == 1 && plyCount == 2) {
+        if (openingRule == CentreBarred && plyCount == 2) {
             return board[cell] <= Candidate && isOnRingThree(cell);
         }
         return isOpenCandidate(cell);
     }
 
     Node* findChild(const Node* node, CellIndex cell) {
-        return nodeTable->find(node->hashcodeMoved,
-                               node->hashcodeToMove * keyTable->primeFor(cell), // wraps
-                               static_cast<uint8_t>(node->age + 1));
+        const NodeKey k = childKey(*node, keyTable->primeFor(cell));
+        return nodeTable->find(k.hashcodeToMove, k.hashcodeMoved, k.age);
     }
     void listChildren();
     void listExpandCells();

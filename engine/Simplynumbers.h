@@ -11,7 +11,21 @@ using CellIndex = uint8_t;
 constexpr CellIndex NoCell = 255;
 constexpr int BoardSide = 15;
 constexpr int CellCount = BoardSide * BoardSide;
-constexpr CellIndex CentreCell = 112;
+/// The middle row and column, and the last: rows and columns run from 0 to LastLine.
+constexpr int CentreLine = 7;
+constexpr int LastLine = BoardSide - 1;
+constexpr CellIndex CentreCell = CentreLine * BoardSide + CentreLine;
+
+/// A cell's column and row offsets from the centre, -7 to 7, and the cell at given offsets.
+constexpr int columnOffset(int cell) {
+    return cell % BoardSide - CentreLine;
+}
+constexpr int rowOffset(int cell) {
+    return cell / BoardSide - CentreLine;
+}
+constexpr int cellAtOffsets(int dc, int dr) {
+    return (dr + CentreLine) * BoardSide + dc + CentreLine;
+}
 
 /// A Node's place in its table: its number in creation order, 0 for none. Four bytes instead of
 /// a pointer's eight keep every Node and every chain head small.
@@ -38,6 +52,51 @@ struct Node {
 };
 #pragma pack(pop)
 static_assert(sizeof(Node) == 27, "Node must stay packed");
+
+/// A position's key: the two products of primes and the number of moves made.
+struct NodeKey {
+    uint32_t hashcodeToMove;
+    uint32_t hashcodeMoved;
+    uint8_t age;
+};
+/// The key of the position one stone on from a Node's, for the prime of the stone's cell: the
+/// sides change places and the stone's prime joins the mover's product, wrapping modulo 2^32.
+inline NodeKey childKey(const Node& n, uint32_t prime) {
+    return {n.hashcodeMoved, n.hashcodeToMove * prime, static_cast<uint8_t>(n.age + 1)};
+}
+
+/// Ratings with a meaning of their own, always from the side that has just moved.
+namespace rating {
+/// The move made five: the game is won.
+constexpr int Five = 32600;
+/// Where every search for a best child starts, and the worth of a position without a move.
+constexpr int NoMove = -32600;
+/// Beyond this either way the game is decided and the position is not expanded. Heuristic
+/// ratings are held within it; -Decided is also "the opponent has a four: five next".
+constexpr int Decided = 32200;
+/// Growth enters only children rated strictly within this either way.
+constexpr int Enterable = 32300;
+/// The move left the opponent an open three and the mover has no four to answer it.
+constexpr int OpenThreeLeft = -30000;
+/// The second player's first three stones stand in one row or one column.
+constexpr int ThreeInLine = -6026;
+/// Clearly better or worse, and nearly decided: the thinking loop's and the statistics' marks.
+constexpr int Clear = 10000;
+constexpr int NearlyDecided = 20000;
+} // namespace rating
+
+constexpr bool isFive(int r) {
+    return r >= rating::Five;
+}
+constexpr bool isDecided(int r) {
+    return r > rating::Decided || r < -rating::Decided;
+}
+constexpr bool isEnterable(int r) {
+    return r > -rating::Enterable && r < rating::Enterable;
+}
+constexpr bool isNearlyDecided(int r) {
+    return r > rating::NearlyDecided || r < -rating::NearlyDecided;
+}
 
 /// Per-cell primes, handed out in the order in which cells are first asked for.
 class CellPrimes {
@@ -270,10 +329,10 @@ private:
 /// Positive weight of a rating for the child score of the tree growth; never falls as r rises.
 inline uint32_t ratingWeight(int16_t r) {
     int v = r;
-    if (v < -20000) {
+    if (v < -rating::NearlyDecided) {
         return 1;
     }
-    if (v < -10000) {
+    if (v < -rating::Clear) {
         return static_cast<uint32_t>((v + 20000) / 1000 + 2);
     }
     if (v < -4500) {
@@ -282,7 +341,7 @@ inline uint32_t ratingWeight(int16_t r) {
     if (v < -2000) {
         return static_cast<uint32_t>((v + 4500) / 10 + 41);
     }
-    if (v < 20000) {
+    if (v < rating::NearlyDecided) {
         return static_cast<uint32_t>(v + 2292);
     }
     return 22292;

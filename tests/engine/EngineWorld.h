@@ -42,25 +42,7 @@ inline ::testing::AssertionResult positionConsistent(const Evaluator& e) {
     for (int k = 0; k < SymmetryCount; ++k) {
         bool symmetric = true;
         for (int c = 0; c < CellCount && symmetric; ++c) {
-            const int r = c / 15, col = c % 15;
-            int image = 0;
-            switch (k) {
-            case MirrorColumns:
-                image = r * 15 + 14 - col;
-                break;
-            case MirrorRows:
-                image = (14 - r) * 15 + col;
-                break;
-            case HalfTurn:
-                image = (14 - r) * 15 + 14 - col;
-                break;
-            case MirrorMainDiagonal:
-                image = col * 15 + r;
-                break;
-            default:
-                image = (14 - col) * 15 + 14 - r;
-                break;
-            }
+            const int image = imageOf(static_cast<Symmetry>(k), c);
             const bool stone = (e.board[c] & 12) != 0;
             if (stone && e.board[image] != e.board[c]) {
                 symmetric = false;
@@ -85,12 +67,8 @@ struct EngineRig : EngineSet {
 
 // Plays the cell at the top position, creating its Node if the search has not (tests only).
 inline Node* forceMove(Gameboard& g, World& w, CellIndex cell) {
-    const Node* top = g.topNode();
-    Node* child =
-        w.table
-            .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
-                          static_cast<uint8_t>(top->age + 1))
-            .node;
+    const NodeKey k = childKey(*g.topNode(), w.primes.primeFor(cell));
+    Node* child = w.table.findOrCreate(k.hashcodeToMove, k.hashcodeMoved, k.age).node;
     g.pushMove(cell, child);
     return child;
 }

@@ -13,12 +13,8 @@ protected:
 
     // Creates the child Node of the top position for the cell and plays it.
     void play(CellIndex cell) {
-        const Node* top = e->topNode();
-        Node* child =
-            w.table
-                .findOrCreate(top->hashcodeMoved, top->hashcodeToMove * w.primes.primeFor(cell),
-                              static_cast<uint8_t>(top->age + 1))
-                .node;
+        const NodeKey k = childKey(*e->topNode(), w.primes.primeFor(cell));
+        Node* child = w.table.findOrCreate(k.hashcodeToMove, k.hashcodeMoved, k.age).node;
         ASSERT_TRUE(e->pushMove(cell, child));
         ASSERT_TRUE(positionConsistent(*e));
     }
@@ -258,4 +254,15 @@ TEST_F(Position, OpeningRuleForbidsTheCentralSquareForTheSecondCross) {
     for (int c = 0; c < CellCount; ++c) {
         EXPECT_TRUE(e->openingRuleAllows(static_cast<CellIndex>(c))) << c;
     }
+}
+
+TEST(Symmetry, ImagesOfACell) {
+    // Row 1, column 3 (cell 18) under each symmetry, in counter order.
+    const int expected[SymmetryCount] = {1 * 15 + 11, 13 * 15 + 3, 13 * 15 + 11, 3 * 15 + 1,
+                                         11 * 15 + 13};
+    for (int k = 0; k < SymmetryCount; ++k) {
+        EXPECT_EQ(imageOf(static_cast<Symmetry>(k), 18), expected[k]) << k;
+        EXPECT_EQ(imageOf(static_cast<Symmetry>(k), imageOf(static_cast<Symmetry>(k), 18)), 18);
+    }
+    EXPECT_EQ(imageOf(HalfTurn, CentreCell), CentreCell);
 }
