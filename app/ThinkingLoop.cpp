@@ -193,22 +193,6 @@ void ThinkingLoop::run() {
     }
 }
 
-namespace {
-
-// Play may use the room the table keeps beyond its limit; the search's growth never does.
-class ReserveForPlay {
-public:
-    explicit ReserveForPlay(NodeTable& t) : table(t) { table.openReserve(true); }
-    ~ReserveForPlay() { table.openReserve(false); }
-    ReserveForPlay(const ReserveForPlay&) = delete;
-    ReserveForPlay& operator=(const ReserveForPlay&) = delete;
-
-private:
-    NodeTable& table;
-};
-
-} // namespace
-
 void ThinkingLoop::pass() {
     grewThisPass = false;
     Gameboard* g = h.Engine.load();

@@ -326,6 +326,19 @@ private:
     bool limitWasReached = false;
 };
 
+/// Opens a table's reserve for as long as it lives: play may use the room kept beyond the
+/// limit (the computer's move, the position the player clicks in); growth never does.
+class ReserveForPlay {
+public:
+    explicit ReserveForPlay(NodeTable& t) : table(t) { table.openReserve(true); }
+    ~ReserveForPlay() { table.openReserve(false); }
+    ReserveForPlay(const ReserveForPlay&) = delete;
+    ReserveForPlay& operator=(const ReserveForPlay&) = delete;
+
+private:
+    NodeTable& table;
+};
+
 /// Positive weight of a rating for the child score of the tree growth; never falls as r rises.
 inline uint32_t ratingWeight(int16_t r) {
     int v = r;

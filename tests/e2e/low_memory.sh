@@ -7,15 +7,9 @@ set -euo pipefail
 game=$1
 too_small=$2
 enough=$3
-if [ -z "${KORVALT_E2E_INNER:-}" ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  mkdir -p "$work/home" "$work/run"
-  chmod 700 "$work/run"
-  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" KORVALT_E2E_INNER=1 KORVALT_E2E_WORK="$work"
-  unset QT_QPA_PLATFORM
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-  exit $?
+source "$(dirname "$0")/xvfb.sh"
+if e2e_outer "$@"; then
+  exit "$e2e_status"
 fi
 
 cd "$KORVALT_E2E_WORK"
@@ -67,11 +61,7 @@ grep -q "memory limit reached" "$log" ||
 sleep 5 # the game goes on past the limit
 ended "$pid" && { echo "ulimit -v $enough: the game died after the limit"; cat "$log"; exit 1; }
 xdotool key --window "$main" ctrl+q
-for _ in $(seq 1 100); do ended "$pid" && break; sleep 0.2; done
-ended "$pid" || { echo "ulimit -v $enough: still running after Ctrl+Q"; kill -9 "$pid"; exit 1; }
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 0 ] || { echo "ulimit -v $enough: exit code $status"; cat "$log"; exit 1; }
+e2e_exits_cleanly "$pid" "$log" "ulimit -v $enough: after Ctrl+Q" || exit 1
 if grep -E "QPainter|insufficient memory|bad_alloc|Segmentation" "$log"; then
   echo "ulimit -v $enough: the window ran short of memory"
   exit 1

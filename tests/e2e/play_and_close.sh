@@ -6,14 +6,9 @@
 # nothing under HOME. Everything it writes stays in its own temporary folder.
 set -euo pipefail
 game=$1
-if [ -z "${KORVALT_E2E_INNER:-}" ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  mkdir -p "$work/home" "$work/run"
-  chmod 700 "$work/run"
-  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" KORVALT_E2E_INNER=1 KORVALT_E2E_WORK="$work"
-  unset QT_QPA_PLATFORM
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$game"
+source "$(dirname "$0")/xvfb.sh"
+if e2e_outer "$@"; then
+  [ "$e2e_status" -eq 0 ] || exit "$e2e_status"
   # Fontconfig keeps its cache of the system fonts under HOME; that is the library's own
   # doing, not the game's. Everything else must stay untouched.
   written=$(cd "$HOME" && find . -mindepth 1 \( -path ./.cache/fontconfig -prune \) -o -print |
@@ -92,12 +87,4 @@ click "$combo_x" "$combo_y"
 xdotool key --window "$main" Escape
 sleep 0.5
 xdotool key --window "$main" ctrl+q
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
-kill -0 "$pid" 2>/dev/null && fail "still running after Ctrl+Q"
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 0 ] || fail "exit code $status"
-if grep -E 'ERROR: (Address|Leak)Sanitizer|WARNING: ThreadSanitizer|runtime error:' "$log"; then
-  fail "sanitizer report"
-fi
-exit 0
+e2e_exits_cleanly "$pid" "$log" "e2e: after Ctrl+Q" || exit 1

@@ -10,31 +10,25 @@ version=$2
 source=$3
 prefix_data=$4
 shift 4
-if [ -z "${KORVALT_DEB_INNER:-}" ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  # A copy of its own: the game's run below moves the data folder away for a while.
-  dpkg-deb -x "$deb" "$work/root"
-  games="$work/root/usr/games"
-  failures=0
-  for program in "$@"; do
-    out=$("$games/$program" --version 2>&1)
-    [ "$out" = "$program $version" ] || { echo "FAIL: $program --version said '$out'"; failures=$((failures + 1)); }
-  done
-  "$games/korvalt-cli" --script "$source/tests/tools/opening.script" |
-    diff -u "$source/tests/tools/opening.expected" - ||
-    { echo "FAIL: korvalt-cli --script from the package differs from the golden output"; failures=$((failures + 1)); }
-  [ "$failures" -eq 0 ] || exit 1
-
-  mkdir -p "$work/home" "$work/run"
-  chmod 700 "$work/run"
-  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" KORVALT_DEB_INNER=1 KORVALT_DEB_ROOT="$work/root"
-  unset QT_QPA_PLATFORM
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$deb" "$version" "$source" "$prefix_data" "$@"
-  exit $?
+source "$(dirname "$0")/../e2e/xvfb.sh"
+if e2e_outer "$deb" "$version" "$source" "$prefix_data" "$@"; then
+  exit "$e2e_status"
 fi
 
-root=$KORVALT_DEB_ROOT
+# A copy of its own: the game's run below moves the data folder away for a while.
+dpkg-deb -x "$deb" "$KORVALT_E2E_WORK/root"
+games="$KORVALT_E2E_WORK/root/usr/games"
+failures=0
+for program in "$@"; do
+  out=$("$games/$program" --version 2>&1)
+  [ "$out" = "$program $version" ] || { echo "FAIL: $program --version said '$out'"; failures=$((failures + 1)); }
+done
+"$games/korvalt-cli" --script "$source/tests/tools/opening.script" |
+  diff -u "$source/tests/tools/opening.expected" - ||
+  { echo "FAIL: korvalt-cli --script from the package differs from the golden output"; failures=$((failures + 1)); }
+[ "$failures" -eq 0 ] || exit 1
+
+root="$KORVALT_E2E_WORK/root"
 game="$root/usr/games/korvalt"
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$root/usr/share/applications/org.example.korvalt.desktop")
 cd "$(dirname "$root")"

@@ -1,0 +1,35 @@
+# Sourced by the end-to-end scripts. `e2e_outer "$@"` runs the calling script again under a
+# fresh Xvfb, with a temporary HOME and runtime folder of its own (removed at exit), leaves
+# the inner run's status in e2e_status and returns 0; inside that run it returns 1 at once,
+# and KORVALT_E2E_WORK names the temporary folder.
+e2e_outer() {
+  [ -z "${KORVALT_E2E_INNER:-}" ] || return 1
+  KORVALT_E2E_WORK=$(mktemp -d)
+  trap 'rm -rf "$KORVALT_E2E_WORK"' EXIT
+  mkdir -p "$KORVALT_E2E_WORK/home" "$KORVALT_E2E_WORK/run"
+  chmod 700 "$KORVALT_E2E_WORK/run"
+  export HOME="$KORVALT_E2E_WORK/home" XDG_RUNTIME_DIR="$KORVALT_E2E_WORK/run"
+  export KORVALT_E2E_INNER=1 KORVALT_E2E_WORK
+  unset QT_QPA_PLATFORM
+  e2e_status=0
+  xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@" || e2e_status=$?
+  return 0
+}
+
+# `e2e_exits_cleanly PID LOG WHAT` waits up to 20 s for the game to end, then checks that it
+# exited with 0 and left no sanitizer report in its log; it says what failed and returns 1.
+e2e_exits_cleanly() {
+  local pid=$1 log=$2 what=$3 status=0
+  for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid"
+    echo "$what: still running 20 s later"
+    return 1
+  fi
+  wait "$pid" || status=$?
+  [ "$status" -eq 0 ] || { echo "$what: exit code $status"; cat "$log"; return 1; }
+  if grep -E 'ERROR: (Address|Leak)Sanitizer|WARNING: ThreadSanitizer|runtime error:' "$log"; then
+    echo "$what: sanitizer report"
+    return 1
+  fi
+}
