@@ -12,13 +12,13 @@ inline bool readyToMove(const Gameboard& g, uint32_t budget) {
            top->candidateCount == 1;
 }
 
-// Grows under the game position until the computer may move; stops early where growth
-// cannot go on (a decided position, a subtree that no longer grows, or a table at its memory
-// limit).
-inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
+// Grows under the game position until the computer may move or keepGoing() refuses another
+// step; stops early where growth cannot go on (a decided position, a subtree that no longer
+// grows, or a table at its memory limit).
+template <typename KeepGoing> void thinkWhile(Gameboard& g, uint32_t budget, KeepGoing keepGoing) {
     uint32_t lastCount = g.topNode()->count;
     int stalled = 0;
-    while (!readyToMove(g, budget) && !g.nodeTable->limitReached()) {
+    while (!readyToMove(g, budget) && !g.nodeTable->limitReached() && keepGoing()) {
         const int r = g.topNode()->rating;
         if (r <= -32300 || r >= 32300) {
             return;
@@ -32,3 +32,20 @@ inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
         }
     }
 }
+
+// Grows under the game position until the computer may move.
+inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
+    thinkWhile(g, budget, [] { return true; });
+}
+
+// Play may use the room the table keeps beyond its limit; growth never does.
+class ReserveForPlay {
+public:
+    explicit ReserveForPlay(NodeTable& t) : table(t) { table.openReserve(true); }
+    ~ReserveForPlay() { table.openReserve(false); }
+    ReserveForPlay(const ReserveForPlay&) = delete;
+    ReserveForPlay& operator=(const ReserveForPlay&) = delete;
+
+private:
+    NodeTable& table;
+};

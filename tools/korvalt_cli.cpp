@@ -169,18 +169,6 @@ int runScript(std::istream& in, uint64_t memoryLimit) {
 // ---------------------------------------------------------------------------------------------
 // Interactive game
 
-// Play may use the room the table keeps beyond its limit; growth never does.
-class ReserveForPlay {
-public:
-    explicit ReserveForPlay(NodeTable& t) : table(t) { table.openReserve(true); }
-    ~ReserveForPlay() { table.openReserve(false); }
-    ReserveForPlay(const ReserveForPlay&) = delete;
-    ReserveForPlay& operator=(const ReserveForPlay&) = delete;
-
-private:
-    NodeTable& table;
-};
-
 class TerminalGame {
 public:
     TerminalGame(std::unique_ptr<EngineSet> engine, uint32_t budget)
