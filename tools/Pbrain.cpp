@@ -17,18 +17,14 @@ namespace {
 using std::chrono::duration_cast;
 using std::chrono::milliseconds;
 
-// The clock is read once every this many growth steps: a step costs tens of microseconds in
-// an optimised build and up to a millisecond under the sanitizers, so the overshoot past the
-// deadline stays far inside the safety margin either way.
-constexpr int ClockEvery = 16;
 // Kept back from every thinking time for what follows the last step: the move itself, the
 // answer, and the manager's side of the pipe. A tenth of the time on top covers a loaded
 // machine that takes the processor away now and then.
 constexpr int64_t SafetyMs = 20;
 // The match clock is shared out over the moves still to come, guessed from a game that
 // lasts this many plies and never counted as fewer than MinMovesToCome.
-constexpr int ExpectedPlies = 100;
-constexpr int MinMovesToCome = 10;
+constexpr int ExpectedPlies = 60;
+constexpr int MinMovesToCome = 8;
 
 std::string_view trimmed(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -84,6 +80,10 @@ std::optional<Point> readPoint(std::string_view text, std::string_view command, 
     why = std::string(command) + " takes x,y, two whole numbers from 0 to 14, not " +
           quotedInput(text);
     return std::nullopt;
+}
+
+std::string stones(std::ptrdiff_t n) {
+    return std::to_string(n) + (n == 1 ? " stone" : " stones");
 }
 
 std::string pointText(int x, int y) {
@@ -358,8 +358,7 @@ void Pbrain::begin(std::string_view arg) {
         refuse("BEGIN takes no argument");
     } else if (readyForMove()) {
         if (!emptyBoard) {
-            refuse("BEGIN opens an empty board, and this one holds " +
-                   std::to_string(stoneCount()) + " stones");
+            refuse("BEGIN opens an empty board, and this one holds " + stones(stoneCount()));
         } else {
             // The engine's first stone is always the centre, already on its board.
             emptyBoard = false;
@@ -504,9 +503,11 @@ void Pbrain::think() {
         return;
     }
     const Clock::time_point deadline = commandStart + milliseconds(thinkingTime());
-    int steps = 0;
     // Without a node budget only the clock, a decided position or the memory limit stop it.
-    thinkWhile(g, UINT32_MAX, [&] { return steps++ % ClockEvery != 0 || Clock::now() < deadline; });
+    // The clock is read before every step: a read costs tens of nanoseconds and a step tens
+    // of microseconds, but under the sanitizers a step can take milliseconds, and reading it
+    // every sixteenth step overshot a deadline by 40 ms.
+    thinkWhile(g, UINT32_MAX, [deadline] { return Clock::now() < deadline; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -592,8 +593,8 @@ std::optional<std::string> Pbrain::replay() {
     const auto theirs = static_cast<std::ptrdiff_t>(boardStones.size()) - own;
     const bool ownTurn = first == 1 ? own == theirs : theirs == own + 1;
     if (!ownTurn) {
-        return "BOARD gives " + std::to_string(own) + " own stones and " + std::to_string(theirs) +
-               " of the opponent, whose first stone " +
+        return "BOARD gives " + stones(own) + " of Korvalt's and " + stones(theirs) +
+               " of the opponent's, whose first stone " +
                (first == 1 ? "is Korvalt's" : "is the opponent's") +
                " on the centre: that is not Korvalt's turn to move";
     }
