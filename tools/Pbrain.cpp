@@ -444,13 +444,10 @@ std::optional<std::string> Pbrain::playStone(int x, int y) {
         // The computer may have moved into a position the search never opened: open it as
         // the computer's own move would, so that the stone finds its position.
         const ReserveForPlay room(set->tables.table);
-        if (g.topNode()->candidateCount == 0) {
-            g.expand();
-        }
-        if (g.topNode()->candidateCount == 0) {
+        if (g.topNode()->candidateCount == 0 && !g.expand()) {
             return "max_memory leaves no room to open this position";
         }
-        played = g.playClicked(cell);
+        played = g.playClicked(cell) || (g.isEligible(cell) && playMissing(cell));
     }
     if (played) {
         return std::nullopt;
@@ -459,7 +456,28 @@ std::optional<std::string> Pbrain::playStone(int x, int y) {
         return at + " is out of the engine's reach: it plays next to the stones only, one " +
                "cell from the first three and up to two along a line from the others";
     }
-    return at + " is not a move of the engine's tree in this position";
+    return "max_memory leaves no room for " + at + " in the engine's tree";
+}
+
+// A move of the engine's rules that its tree lacks: the position was opened after another
+// order of the same stones, which marked other cells, or was decided by a transposition
+// before it was ever opened. Like the facade's own click that its fold cannot place, the
+// move is played as given, its position created and rated as an expansion would.
+bool Pbrain::playMissing(CellIndex cell) {
+    Gameboard& g = set->engine;
+    if (!g.nodeTable->makeRoom(1)) {
+        return false;
+    }
+    Node* top = g.topNode();
+    const NodeTable::Found f = g.nodeTable->findOrCreate(
+        top->hashcodeMoved, top->hashcodeToMove * g.keyTable->primeFor(cell), // wraps mod 2^32
+        static_cast<uint8_t>(top->age + 1));
+    if (f.created) {
+        g.evaluateChild(top, f.node, cell);
+        top->count += 1;
+        g.propagateUp(1);
+    }
+    return g.pushMove(cell, f.node);
 }
 
 void Pbrain::reply() {

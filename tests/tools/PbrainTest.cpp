@@ -83,7 +83,7 @@ std::string substituted(std::string in, const RefereeBoard& record) {
     return in;
 }
 
-// The command word of a line in capitals, and what follows it without spaces and CR.
+// The command word of a line, in capitals.
 std::string commandOf(const std::string& line) {
     const std::size_t from = line.find_first_not_of(' ');
     if (from == std::string::npos) {
@@ -130,7 +130,7 @@ void recordBoard(RefereeBoard& record, const std::vector<std::string>& stones) {
     record.play({7, 7});
     std::vector<bool> used(given.size(), false);
     for (std::size_t i = 0; i < given.size(); ++i) {
-        used[i] = used[i] || (given[i].m == Move{7, 7});
+        used[i] = given[i].m == Move{7, 7};
     }
     for (int side = 3 - first, placed = 1; placed < static_cast<int>(given.size());
          side = 3 - side, ++placed) {
@@ -370,6 +370,29 @@ TEST(Pbrain, TranscriptsAnswerEveryCommand) {
           {"DONE", "ERROR:finished game: 11,7 made five"},
           {"BOARD 7,7,1", "ERROR:no argument"},
           {"BEGIN", "7,7"}}},
+        // Stones of a side played in another order mark other cells: 10,7, two steps from
+        // 8,7, is a move when 8,7 comes fifth, but the position was opened after an order in
+        // which 8,7 came third.
+        {"a move the tree lacks after a transposition",
+         {{"START 15", "OK"},
+          {"BOARD", ""},
+          {"7,7,2", ""},
+          {"7,8,1", ""},
+          {"8,7,2", ""},
+          {"6,6,1", ""},
+          {"8,8,2", ""},
+          {"DONE", "move"},
+          {"BOARD", ""},
+          {"7,7,1", ""},
+          {"7,8,2", ""},
+          {"8,8,1", ""},
+          {"6,6,2", ""},
+          {"8,7,1", ""},
+          {"7,6,2", ""},
+          {"DONE", "move"},
+          {"TAKEBACK $last", "OK"},
+          {"TAKEBACK 7,6", "OK"},
+          {"TURN 10,7", "move"}}},
         {"swap2 openings",
          {{"START 15", "OK"},
           {"SWAP2BOARD", ""},
