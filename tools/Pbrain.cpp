@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <istream>
 #include <new>
 #include <ostream>
@@ -187,7 +188,7 @@ void Pbrain::run(std::istream& in) {
 
 void Pbrain::say(std::string_view line) {
     for (const std::string& note : notes) {
-        out << "MESSAGE " << note << '\n';
+        out << note << '\n';
     }
     notes.clear();
     out << line << '\n' << std::flush;
@@ -486,12 +487,14 @@ void Pbrain::reply() {
         return;
     }
     Gameboard& g = set->engine;
-    think();
+    const Clock::time_point thinking = Clock::now();
+    const Thought thought = think();
+    const Clock::time_point choosing = Clock::now();
     NodeTable& table = set->tables.table;
     if (!limitNoticed && table.limitReached()) {
         limitNoticed = true;
-        notes.push_back("the table is at its memory limit: the engine plays on without "
-                        "growing its tree");
+        message("the table is at its memory limit: the engine plays on without growing its "
+                "tree");
     }
     const int before = g.plyCount;
     int32_t rating;
@@ -504,9 +507,21 @@ void Pbrain::reply() {
                                     : "the engine finds no move here");
         return;
     }
-    notes.push_back("rating " + std::to_string(rating) + ", " + std::to_string(g.topNode()->count) +
-                    " positions under this one, " + std::to_string(g.rootNode()->count) +
-                    " searched, longest path " + std::to_string(g.maxPlyReached) + " plies");
+    if (options.debug) {
+        const auto ms = [](Clock::duration d) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f",
+                          std::chrono::duration<double, std::milli>(d).count());
+            return std::string(text);
+        };
+        notes.push_back("DEBUG growth " + ms(choosing - thinking) + " ms in " +
+                        std::to_string(thought.steps) + " steps, the longest " +
+                        ms(thought.longestStep) + " ms; before it " + ms(thinking - commandStart) +
+                        " ms, the move " + ms(Clock::now() - choosing) + " ms");
+    }
+    message("rating " + std::to_string(rating) + ", " + std::to_string(g.topNode()->count) +
+            " positions under this one, " + std::to_string(g.rootNode()->count) +
+            " searched, longest path " + std::to_string(g.maxPlyReached) + " plies");
     answerMove(g.topPly().move);
 }
 
@@ -514,18 +529,39 @@ void Pbrain::answerMove(CellIndex cell) {
     say(shown(cell));
 }
 
-void Pbrain::think() {
+Pbrain::Thought Pbrain::think() {
     Gameboard& g = set->engine;
+    Thought t{0, {}};
+    Clock::time_point last = Clock::now();
+    const auto timed = [&t, &last] {
+        const Clock::time_point now = Clock::now();
+        t.longestStep = std::max(t.longestStep, now - last);
+        last = now;
+        ++t.steps;
+        return now;
+    };
     if (options.budgetThousands > 0) {
-        thinkUntilReady(g, options.budgetThousands * 1000u);
-        return;
+        thinkWhile(g, options.budgetThousands * 1000u, [&timed] {
+            timed();
+            return true;
+        });
+        return t;
     }
-    const Clock::time_point deadline = commandStart + milliseconds(thinkingTime());
+    const milliseconds allowed(thinkingTime());
+    const Clock::time_point deadline = commandStart + allowed;
     // Without a node budget only the clock, a decided position or the memory limit stop it.
     // The clock is read before every step: a read costs tens of nanoseconds and a step tens
     // of microseconds, but under the sanitizers a step can take milliseconds, and reading it
-    // every sixteenth step overshot a deadline by 40 ms.
-    thinkWhile(g, UINT32_MAX, [deadline] { return Clock::now() < deadline; });
+    // every sixteenth step overshot a deadline by 40 ms. Deep in a game a step that backs a
+    // rating up through many transpositions takes over 100 ms: a step as long as the longest
+    // so far must still end in time, counting at most a quarter of the time so that one stall
+    // of the machine does not end the move.
+    const Clock::duration mostReserved = std::chrono::duration_cast<Clock::duration>(allowed) / 4;
+    thinkWhile(g, UINT32_MAX, [&timed, &t, deadline, mostReserved] {
+        const Clock::time_point now = timed();
+        return now + std::min(t.longestStep, mostReserved) < deadline;
+    });
+    return t;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -680,8 +716,8 @@ void Pbrain::info(std::string_view arg) {
     }
     const ParsedNumber n = parseNumber(value, known->min, known->max);
     if (n.error != NumberError::None) {
-        notes.push_back("INFO " + key + " takes " + CommandLine::rangeText(known->min, known->max) +
-                        ", not " + quotedInput(value) + "; it is left as it was");
+        message("INFO " + key + " takes " + CommandLine::rangeText(known->min, known->max) +
+                ", not " + quotedInput(value) + "; it is left as it was");
         return;
     }
     if (key == "timeout_turn") {

@@ -21,6 +21,8 @@ struct PbrainOptions {
     /// Thousands of positions searched before each move, as the game window counts them; 0
     /// plays by the manager's clock instead.
     uint32_t budgetThousands = 0;
+    /// Writes DEBUG lines telling where each move's time went.
+    bool debug = false;
 };
 
 class Pbrain {
@@ -72,6 +74,7 @@ private:
     };
 
     void say(std::string_view line);
+    void message(std::string text) { notes.push_back("MESSAGE " + std::move(text)); }
     void refuse(const std::string& why);
     void answerMove(CellIndex engineCell);
 
@@ -94,7 +97,11 @@ private:
     std::optional<std::string> gameOver() const;
     std::optional<std::string> replay();
     void reply();
-    void think();
+    struct Thought {
+        long steps;
+        Clock::duration longestStep;
+    };
+    Thought think();
     void applyMemoryLimit();
     std::optional<int64_t> matchTimeLeft() const;
     void chargeTurn();
@@ -118,8 +125,8 @@ private:
     uint64_t maxMemory = 0;
     int64_t rule = 0;
     int64_t gameType = 1;
-    /// What INFO could not take, said as MESSAGE lines before the next answer: the manager
-    /// reads nothing after an INFO.
+    /// MESSAGE and DEBUG lines for the next answer to carry: the manager reads nothing after
+    /// an INFO, so what it could not take waits here too.
     std::vector<std::string> notes;
 
     Clock::time_point commandStart{};

@@ -38,6 +38,7 @@ runs out.
 
 int main(int argc, char** argv) {
     int64_t budget = 0;
+    bool debug = false;
     CommandLine line("pbrain-korvalt", "Korvalt's engine for gomoku managers: the engine "
                                        "protocol of the computer gomoku tournament on "
                                        "standard input and output.");
@@ -45,12 +46,13 @@ int main(int argc, char** argv) {
                 "thousands of positions searched before each move, as the game window does, "
                 "instead of the manager's time limits",
                 budget);
+    line.flag("--debug", "before each move, a DEBUG line with where its time went", debug);
     line.addHelpSection(ProtocolHelp);
     if (const std::optional<int> status = line.parse(argc, argv, std::cout, std::cerr)) {
         return *status;
     }
     try {
-        Pbrain brain(std::cout, PbrainOptions{static_cast<uint32_t>(budget)});
+        Pbrain brain(std::cout, PbrainOptions{static_cast<uint32_t>(budget), debug});
         brain.run(std::cin);
     } catch (const std::bad_alloc&) {
         std::cerr << "pbrain-korvalt: out of memory\n";

@@ -283,6 +283,9 @@ private:
             }
             const std::optional<std::string> a = answer(e, command);
             const double ms = msSince(sent);
+            if (config.log != nullptr) {
+                *config.log << e + 1 << " answered in " << ms << " ms\n";
+            }
             if (!a) {
                 game.end = "fault";
                 break;

@@ -14,7 +14,8 @@ namespace {
 // One protocol session in-process, with the tests' own record of the manager's board beside it.
 class Session {
 public:
-    explicit Session(uint32_t budgetThousands = 1) : brain(out, PbrainOptions{budgetThousands}) {}
+    explicit Session(uint32_t budgetThousands = 1, bool debug = false)
+        : brain(out, PbrainOptions{budgetThousands, debug}) {}
 
     /// Feeds a line; the answer lines it wrote, MESSAGE lines kept apart in `messages`.
     std::vector<std::string> send(const std::string& line) {
@@ -24,7 +25,7 @@ public:
         std::istringstream written(out.str().substr(from));
         std::string l;
         while (std::getline(written, l)) {
-            if (l.rfind("MESSAGE ", 0) == 0) {
+            if (l.rfind("MESSAGE ", 0) == 0 || l.rfind("DEBUG ", 0) == 0) {
                 messages.push_back(l);
             } else {
                 answers.push_back(l);
@@ -426,6 +427,21 @@ TEST(Pbrain, WhatInfoCannotTakeIsToldBeforeTheNextAnswer) {
     ASSERT_EQ(s.messages.size(), 1u);
     EXPECT_NE(s.messages[0].find("rating"), std::string::npos) << s.messages[0];
     EXPECT_NE(s.messages[0].find("longest path"), std::string::npos) << s.messages[0];
+}
+
+TEST(Pbrain, DebugLinesComeOnlyWhenAskedFor) {
+    for (const bool debug : {false, true}) {
+        Session s(1, debug);
+        s.send("START 15");
+        s.send("TURN 7,7");
+        s.send("RESTART");
+        s.send("TURN 7,7");
+        int debugLines = 0;
+        for (const std::string& m : s.messages) {
+            debugLines += m.rfind("DEBUG growth ", 0) == 0 && m.find(" steps") != std::string::npos;
+        }
+        EXPECT_EQ(debugLines, debug ? 2 : 0);
+    }
 }
 
 // Random games with take-backs, whole-board replays and new games, against the record: every
