@@ -12,13 +12,13 @@ inline bool readyToMove(const Gameboard& g, uint32_t budget) {
            top->candidateCount == 1;
 }
 
-// Grows under the game position until the computer may move; stops early where growth
-// cannot go on (a decided position, a subtree that no longer grows, or a table at its memory
-// limit).
-inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
+// Grows under the game position until the computer may move or keepGoing() refuses another
+// step; stops early where growth cannot go on (a decided position, a subtree that no longer
+// grows, or a table at its memory limit).
+template <typename KeepGoing> void thinkWhile(Gameboard& g, uint32_t budget, KeepGoing keepGoing) {
     uint32_t lastCount = g.topNode()->count;
     int stalled = 0;
-    while (!readyToMove(g, budget) && !g.nodeTable->limitReached()) {
+    while (!readyToMove(g, budget) && !g.nodeTable->limitReached() && keepGoing()) {
         const int r = g.topNode()->rating;
         if (r <= -32300 || r >= 32300) {
             return;
@@ -31,4 +31,9 @@ inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
             return;
         }
     }
+}
+
+// Grows under the game position until the computer may move.
+inline void thinkUntilReady(Gameboard& g, uint32_t budget) {
+    thinkWhile(g, budget, [] { return true; });
 }

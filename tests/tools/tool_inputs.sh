@@ -6,6 +6,7 @@ set -u
 cli=$1
 bench=$2
 version=$3
+pbrain=$4
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -118,6 +119,27 @@ notice='Memory limit reached: the computer has stopped thinking ahead. The game 
 case "$err" in *"not a move here"*) fail "--memory game refused a move: $err" ;; esac
 [ "$(sed -n "/$notice/,\$p" "$tmp/out" | grep -c 'Computer plays')" -ge 2 ] ||
   fail "--memory game: the computer did not play on after the notice"
+
+# pbrain-korvalt reads its command line the same way; its standard input is a manager's.
+refused '--budget takes a whole number from 1 to 4294967, not "0"' "$pbrain" --budget 0
+refused 'unknown option "--rule"' "$pbrain" --rule 0
+refused 'unexpected argument "15"' "$pbrain" 15
+for h in --help -h; do
+  run '' "$pbrain" "$h"
+  [ "$rc" -eq 0 ] && [ -z "$err" ] || fail "pbrain-korvalt $h: status $rc, error '$err'"
+  case "$out" in "usage: pbrain-korvalt [OPTION]..."*"--budget THOUSANDS"*"TAKEBACK x,y"*) ;;
+  *) fail "pbrain-korvalt $h printed: $out" ;; esac
+done
+run '' "$pbrain" --version
+[ "$rc" -eq 0 ] && [ "$out" = "pbrain-korvalt $version" ] ||
+  fail "pbrain-korvalt --version: status $rc, printed '$out'"
+run '' "$pbrain"
+[ "$rc" -eq 0 ] && [ -z "$out$err" ] || fail "pbrain-korvalt on no input: status $rc, '$out$err'"
+"$pbrain" <"$tmp/garbage" >"$tmp/out" 2>"$tmp/err"
+rc=$?
+[ "$rc" -eq 0 ] && [ ! -s "$tmp/err" ] && [ "$(wc -l <"$tmp/out")" -eq 1 ] &&
+  [ "$(wc -c <"$tmp/out")" -lt 300 ] || fail "pbrain-korvalt on garbage: status $rc, $(wc -c <"$tmp/out") bytes"
+LC_ALL=C grep -q '[^[:print:]]' "$tmp/out" && fail "pbrain-korvalt on garbage: raw bytes in its answer"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "all inputs handled"
