@@ -56,11 +56,11 @@ public:
 
     bool playClicked(CellIndex cell);
     int32_t computerMove();
+    /// Plays a move that the tree lacks, unfolded: its Node is made and rated as an expansion
+    /// would. False, with nothing changed, when the table has no room for it.
+    bool playAsClicked(CellIndex cell);
 
     Orientation* orientation; ///< the window's display orientation; not owned
-
-private:
-    bool playAsClicked(CellIndex cell);
 };
 
 /// The tables an engine lives on, built in the one order that works: the Logger, the cell

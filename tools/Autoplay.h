@@ -8,8 +8,7 @@
 // nearly decided or has a single move.
 inline bool readyToMove(const Gameboard& g, uint32_t budget) {
     const Node* top = g.topNode();
-    return top->count >= budget || top->rating < -20000 || top->rating > 20000 ||
-           top->candidateCount == 1;
+    return top->count >= budget || isNearlyDecided(top->rating) || top->candidateCount == 1;
 }
 
 // Grows under the game position until the computer may move or keepGoing() refuses another
@@ -20,7 +19,7 @@ template <typename KeepGoing> void thinkWhile(Gameboard& g, uint32_t budget, Kee
     int stalled = 0;
     while (!readyToMove(g, budget) && !g.nodeTable->limitReached() && keepGoing()) {
         const int r = g.topNode()->rating;
-        if (r <= -32300 || r >= 32300) {
+        if (!isEnterable(r)) {
             return;
         }
         g.growStep();

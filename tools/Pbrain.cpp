@@ -448,7 +448,10 @@ std::optional<std::string> Pbrain::playStone(int x, int y) {
         if (g.topNode()->candidateCount == 0 && !g.expand()) {
             return "max_memory leaves no room to open this position";
         }
-        played = g.playClicked(cell) || (g.isEligible(cell) && playMissing(cell));
+        // A move of the engine's rules that its tree lacks (its position was opened after
+        // another order of the same stones, which marked other cells, or decided through a
+        // transposition first) is played as given.
+        played = g.playClicked(cell) || (g.isEligible(cell) && g.playAsClicked(cell));
     }
     if (played) {
         return std::nullopt;
@@ -458,27 +461,6 @@ std::optional<std::string> Pbrain::playStone(int x, int y) {
                "cell from the first three and up to two along a line from the others";
     }
     return "max_memory leaves no room for " + at + " in the engine's tree";
-}
-
-// A move of the engine's rules that its tree lacks: the position was opened after another
-// order of the same stones, which marked other cells, or was decided by a transposition
-// before it was ever opened. Like the facade's own click that its fold cannot place, the
-// move is played as given, its position created and rated as an expansion would.
-bool Pbrain::playMissing(CellIndex cell) {
-    Gameboard& g = set->engine;
-    if (!g.nodeTable->makeRoom(1)) {
-        return false;
-    }
-    Node* top = g.topNode();
-    const NodeTable::Found f = g.nodeTable->findOrCreate(
-        top->hashcodeMoved, top->hashcodeToMove * g.keyTable->primeFor(cell), // wraps mod 2^32
-        static_cast<uint8_t>(top->age + 1));
-    if (f.created) {
-        g.evaluateChild(top, f.node, cell);
-        top->count += 1;
-        g.propagateUp(1);
-    }
-    return g.pushMove(cell, f.node);
 }
 
 void Pbrain::reply() {

@@ -93,7 +93,6 @@ private:
     void clearPosition();
     bool readyForMove();
     std::optional<std::string> playStone(int x, int y);
-    bool playMissing(CellIndex cell);
     std::optional<std::string> gameOver() const;
     std::optional<std::string> replay();
     void reply();

@@ -101,7 +101,7 @@ SelfPlay selfPlay(uint32_t rule, int moves, uint32_t budgetThousands, uint64_t m
         set.engine.computerMove();
         set.tables.table.openReserve(false);
         s.moveSeconds.push_back(secondsSince(t));
-        if (set.engine.plyCount == plies || set.engine.topNode()->rating >= 32600) {
+        if (set.engine.plyCount == plies || isFive(set.engine.topNode()->rating)) {
             break;
         }
     }

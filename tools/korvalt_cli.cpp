@@ -230,7 +230,7 @@ private:
     std::string prompt() { return std::string(g().plyCount % 2 ? "O" : "X") + " to move> "; }
 
     bool gameOver() {
-        if (g().topNode()->rating >= 32600) {
+        if (isFive(g().topNode()->rating)) {
             std::cout << (g().plyCount % 2 ? "X" : "O")
                       << " has five in a row. Take back, restart or quit.\n";
             return true;
