@@ -43,6 +43,15 @@ QStringList heldMessages;
 
 void holdStartupMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg && openingDisplay) {
+        // Only a platform that cannot start means no display; any other failure is told as
+        // the toolkit tells it, after what it said before.
+        if (!text.contains("platform plugin")) {
+            for (const QString& held : heldMessages) {
+                std::fprintf(stderr, "%s\n", qPrintable(held));
+            }
+            std::fprintf(stderr, "korvalt: %s\n", qPrintable(text));
+            std::_Exit(EXIT_FAILURE);
+        }
         std::fputs("Cannot open a display; the terminal game is korvalt-cli.\n", stderr);
         std::_Exit(NoDisplayExit);
     }

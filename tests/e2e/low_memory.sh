@@ -35,7 +35,8 @@ grep -q "Not enough memory to start the game: [0-9]* MB available, [0-9]* MB nee
 grep -q "Недостаточно памяти" "$log" || { echo "ulimit -v $too_small: English only"; exit 1; }
 echo "ulimit -v $too_small: says it cannot start, exit $status"
 
-# Enough to play: Computer Vs Computer at the smallest budget runs into the table's limit.
+# Enough to play: a Computer Vs Computer game at the usual budget runs into the table's limit
+# and goes on playing from the room kept for play.
 log="$KORVALT_E2E_WORK/enough.log"
 (ulimit -v "$enough"; exec "$game") >"$log" 2>&1 &
 pid=$!
@@ -46,10 +47,14 @@ click $((484 + 293)) $((304 + 172))  # OK
 main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' | head -1) ||
   { echo "ulimit -v $enough: no game window"; cat "$log"; exit 1; }
 sleep 1
-for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
 # Open the mode list, take the entry below Human Vs Computer.
 click $((396 + 469 + 8 + 80)) $((221 + 3 + 152 + 12))
 xdotool key Down Return
+if grep -q "memory limit reached" "$log"; then
+  echo "ulimit -v $enough: the limit came before Computer Vs Computer began; give it more room"
+  kill "$pid"
+  exit 1
+fi
 for _ in $(seq 1 180); do
   grep -q "memory limit reached" "$log" && break
   ended "$pid" && break
@@ -58,8 +63,16 @@ done
 ended "$pid" && { echo "ulimit -v $enough: the game ended by itself"; cat "$log"; exit 1; }
 grep -q "memory limit reached" "$log" ||
   { echo "ulimit -v $enough: the limit was never reached"; cat "$log"; kill "$pid"; exit 1; }
-sleep 5 # the game goes on past the limit
+at_limit=$(e2e_stones)
+for _ in $(seq 1 60); do
+  [ "$(e2e_stones)" -gt "$at_limit" ] && break
+  ended "$pid" && break
+  sleep 0.5
+done
 ended "$pid" && { echo "ulimit -v $enough: the game died after the limit"; cat "$log"; exit 1; }
+[ "$(e2e_stones)" -gt "$at_limit" ] ||
+  { echo "ulimit -v $enough: no move after the limit ($at_limit stones)"; kill "$pid"; exit 1; }
+echo "ulimit -v $enough: the limit came at $at_limit stones, then $(e2e_stones)"
 xdotool key --window "$main" ctrl+q
 e2e_exits_cleanly "$pid" "$log" "ulimit -v $enough: after Ctrl+Q" || exit 1
 if grep -E "QPainter|insufficient memory|bad_alloc|Segmentation" "$log"; then

@@ -48,16 +48,9 @@ sleep 1
 for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
 click $((396 + 8 * 30 + 15)) $((221 + 7 * 30 + 15))   # row 7, column 8: next to the centre
 
-# Reads the board off the screen, one averaged colour per cell.
-cells() {
-  import -window root -crop 450x450+396+221 png:- 2>/dev/null |
-    convert png:- -scale 15x15\! txt:- | tail -n +2 |
-    sed -E 's/^([0-9]+),([0-9]+): \(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3 \4 \5/'
-}
-stones() { cells | awk '{ if ($5 - $3 > 20 || $3 - $5 > 20) n++ } END { print n + 0 }'; }
 answered=""
 for _ in $(seq 1 120); do
-  board=$(cells)
+  board=$(e2e_cells)
   blue=$(echo "$board" | awk '{ if ($5 - $3 > 20) n++ } END { print n + 0 }')
   red=$(echo "$board" | awk '$1 == 8 && $2 == 7 && $3 - $5 > 20 { print "yes" }')
   if [ "$blue" -ge 2 ] && [ "$red" = "yes" ]; then answered=1; break; fi
@@ -72,15 +65,15 @@ combo_x=$((396 + 469 + 8 + 80)); combo_y=$((221 + 3 + 152 + 12))
 xdotool mousemove "$combo_x" "$combo_y"
 for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
 sleep 3
-[ "$(stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(stones) stones"
+[ "$(e2e_stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(e2e_stones) stones"
 # A free cell next to the centre: the computer may have taken any of them. awk reads the whole
 # board: leaving early would end the pipeline by SIGPIPE, which pipefail turns into a failure.
-free=$(cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && free == "" { free = $1 " " $2 } END { print free }')
+free=$(e2e_cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && free == "" { free = $1 " " $2 } END { print free }')
 [ -n "$free" ] || fail "no free cell next to the centre"
 read -r free_col free_row <<<"$free"
 click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))
-for _ in $(seq 1 120); do [ "$(stones)" -ge 5 ] && break; sleep 1; done
-[ "$(stones)" -eq 5 ] || fail "no answer to the second click: $(stones) stones"
+for _ in $(seq 1 120); do [ "$(e2e_stones)" -ge 5 ] && break; sleep 1; done
+[ "$(e2e_stones)" -eq 5 ] || fail "no answer to the second click: $(e2e_stones) stones"
 
 # The mode list takes the focus (opened and closed again), and Ctrl+Q still quits.
 click "$combo_x" "$combo_y"

@@ -33,3 +33,15 @@ e2e_exits_cleanly() {
     return 1
   fi
 }
+
+# The game window's board read off the screen, one line "column row red green blue" per cell
+# with its averaged colour; the window must stand where Xvfb, with no window manager, puts it.
+e2e_cells() {
+  import -window root -crop 450x450+396+221 png:- 2>/dev/null |
+    convert png:- -scale 15x15\! txt:- | tail -n +2 |
+    sed -E 's/^([0-9]+),([0-9]+): \(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3 \4 \5/'
+}
+
+# Stones on the board: cells whose colour leans to blue or red. The whole listing is read
+# first, so that the pipeline never ends early by SIGPIPE.
+e2e_stones() { e2e_cells | awk '{ if ($5 - $3 > 20 || $3 - $5 > 20) n++ } END { print n + 0 }'; }
