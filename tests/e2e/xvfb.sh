@@ -42,6 +42,9 @@ e2e_cells() {
     sed -E 's/^([0-9]+),([0-9]+): \(([0-9.]+),([0-9.]+),([0-9.]+).*/\1 \2 \3 \4 \5/'
 }
 
-# Stones on the board: cells whose colour leans to blue or red. The whole listing is read
-# first, so that the pipeline never ends early by SIGPIPE.
-e2e_stones() { e2e_cells | awk '{ if ($5 - $3 > 20 || $3 - $5 > 20) n++ } END { print n + 0 }'; }
+# Stones on the board: cells whose red or blue stands above their green. The rating tint and
+# the hints keep green at its full value, only a cross's or a nought's pen lowers it. The whole
+# listing is read first, so that the pipeline never ends early by SIGPIPE.
+e2e_stones() {
+  e2e_cells | awk '{ if ($3 - $4 > 20 || $5 - $4 > 20) n++ } END { print n + 0 }'
+}
