@@ -9,6 +9,15 @@ namespace {
 
 const std::string Program = PBRAIN_KORVALT;
 
+// The thread sanitizer makes a single growth step, one back-up through many transpositions,
+// last most of a second: no engine keeps a 300 ms turn there. That build plays the matches for
+// their games and their races, and leaves the clock to the other builds.
+#ifdef __SANITIZE_THREAD__
+constexpr bool ClockIsChecked = false;
+#else
+constexpr bool ClockIsChecked = true;
+#endif
+
 // Every game ended on the board, every move was legal, and both engines ended at END.
 void expectCleanMatch(const MatchReport& r, int games) {
     for (const std::string& f : r.faults) {
@@ -33,7 +42,9 @@ TEST(Match, TimedGamesStayLegalAndInsideTheTurnLimit) {
     const MatchReport r = playMatch(c);
     expectCleanMatch(r, c.games);
     EXPECT_GT(r.engines[0].answers + r.engines[1].answers, 20);
-    EXPECT_LT(r.worstMs(), static_cast<double>(c.timeoutTurn));
+    if (ClockIsChecked) {
+        EXPECT_LT(r.worstMs(), static_cast<double>(c.timeoutTurn));
+    }
     // The engines use their time rather than answering at once.
     EXPECT_GT(r.worstMs(), c.timeoutTurn * 0.6);
 }
@@ -48,8 +59,10 @@ TEST(Match, AMatchClockIsSharedOverTheMoves) {
     const MatchReport r = playMatch(c);
     expectCleanMatch(r, c.games);
     for (const EngineStats& s : r.engines) {
-        EXPECT_LT(s.worstGameMs, static_cast<double>(c.timeoutMatch));
-        EXPECT_LT(s.worstMs, static_cast<double>(c.timeoutTurn));
+        if (ClockIsChecked) {
+            EXPECT_LT(s.worstGameMs, static_cast<double>(c.timeoutMatch));
+            EXPECT_LT(s.worstMs, static_cast<double>(c.timeoutTurn));
+        }
     }
 }
 
