@@ -91,34 +91,6 @@ std::string pointText(int x, int y) {
     return std::to_string(x) + "," + std::to_string(y);
 }
 
-// Whether the stone on `cell` stands in a line of five or more of its colour.
-bool makesFive(const Gameboard& g, CellIndex cell) {
-    const uint8_t stone = g.board[cell] & (Cross | Nought);
-    if (stone == 0) {
-        return false;
-    }
-    static constexpr int Steps[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
-    const int column = cell % BoardSide;
-    const int row = cell / BoardSide;
-    for (const auto& d : Steps) {
-        int run = 1;
-        for (const int sign : {1, -1}) {
-            int c = column + sign * d[0];
-            int r = row + sign * d[1];
-            while (c >= 0 && c < BoardSide && r >= 0 && r < BoardSide &&
-                   (g.board[r * BoardSide + c] & stone) != 0) {
-                ++run;
-                c += sign * d[0];
-                r += sign * d[1];
-            }
-        }
-        if (run >= 5) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string ruleRefusal(int64_t rule) {
     static constexpr struct {
         int64_t bit;
@@ -411,7 +383,8 @@ void Pbrain::takeBack(std::string_view arg) {
 
 std::optional<std::string> Pbrain::gameOver() const {
     const Gameboard& g = set->engine;
-    if (!emptyBoard && makesFive(g, g.topPly().move)) {
+    // The engine rates a position whose last stone made five as a five, and nothing else so.
+    if (!emptyBoard && isFive(g.topNode()->rating)) {
         return shown(g.topPly().move) + " made five in a row";
     }
     if (g.plyCount >= CellCount) {
@@ -425,7 +398,7 @@ std::optional<std::string> Pbrain::gameOver() const {
 std::optional<std::string> Pbrain::playStone(int x, int y) {
     const std::string at = pointText(x, y);
     if (emptyBoard) {
-        if (x != 7 || y != 7) {
+        if (x != CentreLine || y != CentreLine) {
             return "the first stone of a game must be on the centre, 7,7, not " + at +
                    ": the engine's tree starts there";
         }
@@ -617,8 +590,9 @@ void Pbrain::boardDone() {
 // first in the manager's order that the engine can play comes next, so a game sent in the
 // order it was played is replayed in that order.
 std::optional<std::string> Pbrain::replay() {
-    const auto centre = std::find_if(boardStones.begin(), boardStones.end(),
-                                     [](const Stone& s) { return s.x == 7 && s.y == 7; });
+    const auto centre = std::find_if(boardStones.begin(), boardStones.end(), [](const Stone& s) {
+        return s.x == CentreLine && s.y == CentreLine;
+    });
     if (centre == boardStones.end()) {
         return std::string("BOARD must hold the first stone on the centre, 7,7: the engine's "
                            "tree starts there");
