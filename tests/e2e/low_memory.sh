@@ -16,7 +16,6 @@ fi
 
 cd "$KORVALT_E2E_WORK"
 trap 'echo "low memory: a step failed at line $LINENO: $BASH_COMMAND"' ERR
-click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
 # Too little to start: the box says so in both languages, OK ends the program with 1.
@@ -50,13 +49,13 @@ play_into_limit() {
   pid=$!
   timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup$' >/dev/null ||
     { echo "ulimit -v $enough: no rules dialog"; cat "$log"; return 1; }
-  click $((484 + 15)) $((304 + 96))    # Go-moku
-  click $((484 + 293)) $((304 + 172))  # OK
+  e2e_click $E2E_GOMOKU
+  e2e_click $E2E_OK
   main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' | head -1) ||
     { echo "ulimit -v $enough: no game window"; cat "$log"; return 1; }
   sleep 1
   # Open the mode list, take the entry below Human Vs Computer.
-  click $((396 + 469 + 8 + 80)) $((221 + 3 + 152 + 12))
+  e2e_click $E2E_MODE_LIST
   xdotool key Down Return
   if grep -q "memory limit reached" "$log"; then
     echo "ulimit -v $enough: the limit came before Computer Vs Computer began"
@@ -65,7 +64,7 @@ play_into_limit() {
     return 3
   fi
   # The budget's text, then its Up key, 25 thousand a press, from 175 to 1,000.
-  click $((396 + 469 + 120 + 20)) $((221 + 3 + 216 + 12))
+  e2e_click $E2E_BUDGET_TEXT
   xdotool key --delay 20 --repeat 33 Up
   for _ in $(seq 1 60); do
     grep -q "memory limit reached" "$log" && break

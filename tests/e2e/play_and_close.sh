@@ -38,15 +38,14 @@ title() { xprop -id "$1" _NET_WM_NAME | sed -E 's/^[^"]*"(.*)"$/\1/'; }
 [ "$(title "$setup")" = "Korvalt setup" ] || fail "rules dialog titled '$(title "$setup")'"
 xprop -id "$setup" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG ||
   fail "the rules dialog is not a dialog"
-click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
-click $((484 + 15)) $((304 + 96))      # Go-moku
-click $((484 + 293)) $((304 + 172))    # OK
+e2e_click $E2E_GOMOKU
+e2e_click $E2E_OK
 main=$(timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt' | head -1) || fail "no game window"
 [ "$(title "$main")" = "Korvalt" ] || fail "game window titled '$(title "$main")'"
 sleep 1
 # The budget spin edit: its down arrow, pressed until it reaches 1 thousand.
-for _ in 1 2 3 4 5 6 7 8; do click $((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6)); done
-click $((396 + 8 * 30 + 15)) $((221 + 7 * 30 + 15))   # row 7, column 8: next to the centre
+for _ in 1 2 3 4 5 6 7 8; do e2e_click $E2E_BUDGET_DOWN; done
+e2e_click $((396 + 8 * 30 + 15)) $((221 + 7 * 30 + 15))   # row 7, column 8: next to the centre
 
 answered=""
 for _ in $(seq 1 120); do
@@ -61,8 +60,7 @@ import -window root -crop 674x481+396+221 "$KORVALT_E2E_WORK/screen.png" 2>/dev/
 
 # The wheel turned over the mode list must not make it Computer Vs Computer: the computer
 # then plays no move by itself, and answers the next click as before.
-combo_x=$((396 + 469 + 8 + 80)); combo_y=$((221 + 3 + 152 + 12))
-xdotool mousemove "$combo_x" "$combo_y"
+xdotool mousemove $E2E_MODE_LIST
 for _ in 1 2 3; do xdotool click 5; sleep 0.2; done
 sleep 3
 [ "$(e2e_stones)" -eq 3 ] || fail "the computer moved by itself after the wheel: $(e2e_stones) stones"
@@ -71,12 +69,12 @@ sleep 3
 free=$(e2e_cells | awk '$1 >= 6 && $1 <= 8 && $2 >= 6 && $2 <= 8 && !($5 - $3 > 20 || $3 - $5 > 20) && free == "" { free = $1 " " $2 } END { print free }')
 [ -n "$free" ] || fail "no free cell next to the centre"
 read -r free_col free_row <<<"$free"
-click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))
+e2e_click $((396 + free_col * 30 + 15)) $((221 + free_row * 30 + 15))
 for _ in $(seq 1 120); do [ "$(e2e_stones)" -ge 5 ] && break; sleep 1; done
 [ "$(e2e_stones)" -eq 5 ] || fail "no answer to the second click: $(e2e_stones) stones"
 
 # The mode list takes the focus (opened and closed again), and Ctrl+Q still quits.
-click "$combo_x" "$combo_y"
+e2e_click $E2E_MODE_LIST
 xdotool key --window "$main" Escape
 sleep 0.5
 xdotool key --window "$main" ctrl+q

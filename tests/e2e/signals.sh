@@ -17,9 +17,9 @@ run() {
   timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt setup' >/dev/null ||
     { echo "$sig/$when: no rules dialog"; cat "$log"; exit 1; }
   if [ "$when" = playing ]; then
-    xdotool mousemove $((484 + 15)) $((304 + 96)) click 1
+    xdotool mousemove $E2E_GOMOKU click 1
     sleep 0.3
-    xdotool mousemove $((484 + 293)) $((304 + 172)) click 1
+    xdotool mousemove $E2E_OK click 1
     timeout 60 xdotool search --sync --onlyvisible --name '^Korvalt$' >/dev/null ||
       { echo "$sig/$when: no game window"; cat "$log"; exit 1; }
     sleep 2 # the search grows at full speed from the first position

@@ -34,6 +34,17 @@ e2e_exits_cleanly() {
   fi
 }
 
+# Where Xvfb, with no window manager, puts the controls, in screen pixels ("x y"): the rules
+# dialog at 484,304 and the game window's client area at 396,221, its panel 469 to the right.
+E2E_GOMOKU="$((484 + 15)) $((304 + 96))"
+E2E_OK="$((484 + 293)) $((304 + 172))"
+E2E_MODE_LIST="$((396 + 469 + 8 + 80)) $((221 + 3 + 152 + 12))"
+E2E_BUDGET_TEXT="$((396 + 469 + 120 + 20)) $((221 + 3 + 216 + 12))"
+E2E_BUDGET_DOWN="$((396 + 469 + 120 + 57 - 6)) $((221 + 3 + 216 + 26 - 6))"
+
+# `e2e_click X Y` clicks there with a real pointer and gives the window time to answer.
+e2e_click() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
+
 # The game window's board read off the screen, one line "column row red green blue" per cell
 # with its averaged colour; the window must stand where Xvfb, with no window manager, puts it.
 e2e_cells() {
